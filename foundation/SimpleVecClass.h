@@ -1,0 +1,134 @@
+#pragma once
+
+#include <cstring>
+#include <new>
+
+// An array of plain elements (pointers in this system), copied bytewise.
+template <class T>
+class SimpleVecClass {
+public:
+    explicit SimpleVecClass(int size = 0) {
+        if (size > 0) {
+            SimpleVecClass::Resize(size);
+        }
+    }
+    SimpleVecClass(const SimpleVecClass&) = delete;
+    SimpleVecClass& operator=(const SimpleVecClass&) = delete;
+    virtual ~SimpleVecClass() { delete[] Elements; }
+
+    virtual bool Resize(int newSize) {
+        if (newSize == SlotCount) {
+            return true;
+        }
+        if (newSize < 1) {
+            delete[] Elements;
+            Elements = nullptr;
+            SlotCount = 0;
+            return true;
+        }
+        T* fresh = new (std::nothrow) T[newSize];
+        if (fresh == nullptr) {
+            return false;
+        }
+        const int kept = newSize < SlotCount ? newSize : SlotCount;
+        if (kept > 0) {
+            std::memcpy(static_cast<void*>(fresh), Elements, sizeof(T) * kept);
+        }
+        delete[] Elements;
+        Elements = fresh;
+        SlotCount = newSize;
+        return true;
+    }
+
+    // Makes room for newSize elements without keeping the old ones.
+    virtual bool GrowDiscarding(int newSize) {
+        if (SlotCount >= newSize || newSize <= 0) {
+            return true;
+        }
+        T* fresh = new (std::nothrow) T[newSize];
+        if (fresh == nullptr) {
+            return false;
+        }
+        delete[] Elements;
+        Elements = fresh;
+        SlotCount = newSize;
+        return true;
+    }
+
+    T& operator[](int index) { return Elements[index]; }
+    const T& operator[](int index) const { return Elements[index]; }
+    int Length() const { return SlotCount; }
+
+protected:
+    T* Elements = nullptr;
+    int SlotCount = 0;
+};
+
+// A SimpleVecClass with a count in use: grows by the larger of a quarter and
+// 4 slots, and shrinks to the count when deletion leaves it under a quarter
+// full. Deletion keeps the order of the remaining elements.
+template <class T>
+class SimpleDynVecClass : public SimpleVecClass<T> {
+    using Base = SimpleVecClass<T>;
+
+public:
+    explicit SimpleDynVecClass(int size = 0) : Base(size) {}
+
+    bool Resize(int newSize) override {
+        if (!Base::Resize(newSize)) {
+            return false;
+        }
+        if (UsedCount > this->SlotCount) {
+            UsedCount = this->SlotCount;
+        }
+        return true;
+    }
+
+    bool Add(const T& value) {
+        if (UsedCount >= this->SlotCount) {
+            const int quarter = this->SlotCount + this->SlotCount / 4;
+            const int four = this->SlotCount + 4;
+            if (!Resize(quarter > four ? quarter : four)) {
+                return false;
+            }
+        }
+        this->Elements[UsedCount++] = value;
+        return true;
+    }
+
+    bool Delete(int index) {
+        if (index < 0 || index >= UsedCount) {
+            return false;
+        }
+        for (int at = index; at + 1 < UsedCount; ++at) {
+            this->Elements[at] = this->Elements[at + 1];
+        }
+        --UsedCount;
+        if (UsedCount < this->SlotCount / 4) {
+            Resize(UsedCount);
+        }
+        return true;
+    }
+
+    bool Delete(const T& value) {
+        for (int index = 0; index < UsedCount; ++index) {
+            if (this->Elements[index] == value) {
+                return Delete(index);
+            }
+        }
+        return false;
+    }
+
+    // Forgets every element; the storage goes too once it has 4 slots or more.
+    void DeleteAll() {
+        UsedCount = 0;
+        if (this->SlotCount >= 4) {
+            Resize(0);
+        }
+    }
+
+    int Count() const { return UsedCount; }
+
+private:
+    int UsedCount = 0;
+};

@@ -1,0 +1,59 @@
+#include "quillbox/CommandDispatcher.h"
+
+#include <strings.h>
+
+#include "quillbox/Commands.h"
+#include "quillbox/Console.h"
+
+namespace {
+
+struct CommandEntry {
+    const char* word;
+    int smallestArgumentCount;  // program name included
+    const char* usage;
+    int (*run)(char** argv);
+};
+
+const CommandEntry Commands[] = {
+    {"convert", 5, "Usage: convert <mixFile> <version> <authorName>\r\n",
+     [](char** argv) { return RunConvert(argv[2], argv[3], argv[4]); }},
+    {"list", 2, "", [](char**) { return RunList(); }},
+    {"install", 3, "Usage: install <packageName>\r\n", [](char** argv) { return RunInstall(argv[2]); }},
+    {"uninstall", 3, "Usage: uninstall <packageName>\r\n", [](char** argv) { return RunUninstall(argv[2]); }},
+    {"download", 4, "Usage: download <packageName> <repositoryUrl>\r\n",
+     [](char** argv) { return RunDownload(argv[2], argv[3]); }},
+};
+
+void PrintHelp() {
+    PrintError("You specified an invalid or unknown command. Possible commands are:\r\n");
+    PrintError("\r\n");
+    PrintError("list\r\n");
+    PrintError("convert <mixFile> <version> <authorName>\r\n");
+    PrintError("install <packageName>\r\n");
+    PrintError("uninstall <packageName>\r\n");
+    PrintError("download <packageName> <repositoryUrl>\r\n");
+    PrintError("\r\n");
+    PrintError("See %s for detailed documentation.\r\n", "http://quillbox.example/r/quillbox");
+    PrintError("\r\n");
+}
+
+}  // namespace
+
+int DispatchCommand(int argc, char** argv) {
+    if (argc < 2) {
+        PrintHelp();
+        return 0;
+    }
+    for (const CommandEntry& command : Commands) {
+        if (strcasecmp(argv[1], command.word) != 0) {
+            continue;
+        }
+        if (argc < command.smallestArgumentCount) {
+            PrintError("%s", command.usage);
+            return 0;
+        }
+        return command.run(argv);
+    }
+    PrintHelp();
+    return 0;
+}

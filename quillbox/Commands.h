@@ -1,0 +1,13 @@
+#pragma once
+
+// The commands of Quillbox, each with its positional arguments exactly as
+// typed. Each returns the program's exit code.
+int RunList();
+int RunInstall(const char* packageName);
+int RunUninstall(const char* packageName);
+int RunDownload(const char* packageName, const char* repositoryUrl);
+int RunConvert(const char* mixFile, const char* version, const char* authorName);
+
+// Registers the data folders and the game's archives with the process-wide
+// factory chain and publishes it as ActiveFileFactory.
+void RegisterDataFactories();

@@ -1,0 +1,4 @@
+#include "quillbox/Commands.h"
+
+// Not built yet: the command does nothing.
+void RegisterDataFactories() {}

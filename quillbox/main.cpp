@@ -1,0 +1,7 @@
+#include "quillbox/CommandDispatcher.h"
+#include "quillbox/Commands.h"
+
+int main(int argc, char** argv) {
+    RegisterDataFactories();
+    return DispatchCommand(argc, argv);
+}

@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+using testsupport::RunProgram;
+using testsupport::TempDir;
+
+namespace {
+
+const std::string HelpText =
+    "You specified an invalid or unknown command. Possible commands are:\r\n"
+    "\r\n"
+    "list\r\n"
+    "convert <mixFile> <version> <authorName>\r\n"
+    "install <packageName>\r\n"
+    "uninstall <packageName>\r\n"
+    "download <packageName> <repositoryUrl>\r\n"
+    "\r\n"
+    "See http://quillbox.example/r/quillbox for detailed documentation.\r\n"
+    "\r\n";
+
+struct DispatchCase {
+    std::vector<std::string> arguments;
+    std::string expectedError;
+};
+
+class CommandDispatchTest : public ::testing::TestWithParam<DispatchCase> {};
+
+TEST_P(CommandDispatchTest, PrintsTheExpectedTextOnStandardErrorAndExitsWithZero) {
+    TempDir folder;
+    const auto result = RunProgram(QUILLBOX_EXE, GetParam().arguments, folder.Path());
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, GetParam().expectedError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HelpAndUsage, CommandDispatchTest,
+    ::testing::Values(
+        DispatchCase{{}, HelpText},
+        DispatchCase{{"installs"}, HelpText},
+        DispatchCase{{"lis"}, HelpText},
+        DispatchCase{{""}, HelpText},
+        DispatchCase{{"install"}, "Usage: install <packageName>\r\n"},
+        DispatchCase{{"INSTALL"}, "Usage: install <packageName>\r\n"},
+        DispatchCase{{"UnInstall"}, "Usage: uninstall <packageName>\r\n"},
+        DispatchCase{{"download", "Maps"}, "Usage: download <packageName> <repositoryUrl>\r\n"},
+        DispatchCase{{"convert", "a.mix", "1.0"}, "Usage: convert <mixFile> <version> <authorName>\r\n"},
+        DispatchCase{{"CONVERT"}, "Usage: convert <mixFile> <version> <authorName>\r\n"}));
+
+}  // namespace

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder below the system's temporary folder, removed with all its
+// contents when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return Root; }
+    // Root joined with a relative path.
+    std::string operator/(const std::string& relative) const { return Root + "/" + relative; }
+
+private:
+    std::string Root;
+};
+
+std::string ReadFile(const std::string& path);
+// Writes bytes to path, creating the folders above it.
+void WriteFile(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+void MakeFolders(const std::string& path);
+// Names in a folder (without "." and ".."), sorted; empty when it is missing.
+std::vector<std::string> ListFolder(const std::string& path);
+void CopyFile(const std::string& from, const std::string& to);
+
+struct ProgramResult {
+    int exitCode = -1;  // -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with arguments in a working folder and waits for it (killed
+// after timeoutSeconds). `environment` entries NAME=VALUE are added to, or
+// replace, the test's own environment; an entry NAME alone removes it.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& workingFolder,
+                         const std::vector<std::string>& environment = {}, int timeoutSeconds = 120);
+
+}  // namespace testsupport
