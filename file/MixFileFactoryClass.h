@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+
+#include "file/FileFactoryClass.h"
+#include "foundation/StringClass.h"
+#include "foundation/VectorClass.h"
+
+// One index entry of a MIX1 archive. Entries never compare equal.
+struct FileInfoStruct {
+    uint32_t CRC = 0;
+    int32_t Offset = 0;
+    int32_t Size = 0;
+    bool operator==(const FileInfoStruct&) const { return false; }
+};
+
+// An archive addition; never used, since no archive is written.
+struct AddInfoStruct {
+    uint32_t First = 0;
+    uint32_t Second = 0;
+    bool operator==(const AddInfoStruct&) const { return false; }
+};
+
+// A file factory over one MIX1 archive: reads the index once and hands out
+// file objects on the archive file windowed to one member, found by the name
+// hash of the member's name. An unreadable archive finds nothing.
+class MixFileFactoryClass : public FileFactoryClass {
+public:
+    MixFileFactoryClass(const char* archiveName, FileFactoryClass* baseFactory);
+    ~MixFileFactoryClass() override;
+
+    FileClass* GetFile(const char* name) override;
+    void ReturnFile(FileClass* file) override;
+
+    // Appends every name of the archive's name table, in table order.
+    void GetFileNames(DynamicVectorClass<StringClass>& list);
+
+    bool IsValid = false;
+
+private:
+    FileFactoryClass* SourceFactory;
+    DynamicVectorClass<FileInfoStruct> Entries;
+    StringClass ArchiveName;
+    int StartOffset = 0;
+    int EntryCount = 0;
+    int NameTableOffset = 0;
+    DynamicVectorClass<StringClass> NameList;
+    DynamicVectorClass<AddInfoStruct> QueuedAdditions;
+    bool Changed = false;
+};
