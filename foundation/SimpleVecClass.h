@@ -1,9 +1,11 @@
 #pragma once
 
+#include <climits>
 #include <cstring>
 #include <new>
 
-// An array of plain elements (pointers in this system), copied bytewise.
+// An array of plain elements (pointers in this system), copied bytewise. New
+// slots start out zero (null), so no slot is ever read uninitialised.
 template <class T>
 class SimpleVecClass {
 public:
@@ -26,7 +28,7 @@ public:
             SlotCount = 0;
             return true;
         }
-        T* fresh = new (std::nothrow) T[newSize];
+        T* fresh = new (std::nothrow) T[newSize]();
         if (fresh == nullptr) {
             return false;
         }
@@ -45,7 +47,7 @@ public:
         if (SlotCount >= newSize || newSize <= 0) {
             return true;
         }
-        T* fresh = new (std::nothrow) T[newSize];
+        T* fresh = new (std::nothrow) T[newSize]();
         if (fresh == nullptr) {
             return false;
         }
@@ -85,14 +87,17 @@ public:
     }
 
     bool Add(const T& value) {
+        // Copied first: the value may be an element of the array that a
+        // resize frees.
+        const T kept = value;
         if (UsedCount >= this->SlotCount) {
-            const int quarter = this->SlotCount + this->SlotCount / 4;
-            const int four = this->SlotCount + 4;
-            if (!Resize(quarter > four ? quarter : four)) {
+            const int quarter = this->SlotCount / 4;
+            const int step = quarter > 4 ? quarter : 4;
+            if (this->SlotCount > INT_MAX - step || !Resize(this->SlotCount + step)) {
                 return false;
             }
         }
-        this->Elements[UsedCount++] = value;
+        this->Elements[UsedCount++] = kept;
         return true;
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <climits>
+#include <cstdint>
 #include <new>
 #include <utility>
 
@@ -93,8 +95,14 @@ public:
         return -1;
     }
 
+    // Computed on addresses, so a pointer from elsewhere gives a meaningless
+    // index rather than undefined pointer arithmetic.
     virtual int IndexFromPointer(const T* element) const {
-        return Ready ? static_cast<int>(element - Elements) : 0;
+        if (!Ready) {
+            return 0;
+        }
+        const auto distance = reinterpret_cast<intptr_t>(element) - reinterpret_cast<intptr_t>(Elements);
+        return static_cast<int>(distance / static_cast<intptr_t>(sizeof(T)));
     }
 
     T& operator[](int index) { return Elements[index]; }
@@ -131,6 +139,18 @@ class DynamicVectorClass : public VectorClass<T> {
 
 public:
     explicit DynamicVectorClass(int size = 0, void* memory = nullptr) : Base(size, memory) {}
+    // The count is cut to the slots the copy really got, in case its
+    // allocation failed.
+    DynamicVectorClass(const DynamicVectorClass& other)
+        : Base(other), UsedCount(other.UsedCount), GrowBy(other.GrowBy) {
+        SetCount(UsedCount);
+    }
+    DynamicVectorClass& operator=(const DynamicVectorClass& other) {
+        Base::operator=(other);
+        GrowBy = other.GrowBy;
+        SetCount(other.UsedCount);
+        return *this;
+    }
 
     bool Resize(int newSize, void* memory = nullptr) override {
         if (!Base::Resize(newSize, memory)) {
@@ -160,15 +180,23 @@ public:
     }
 
     bool Add(const T& value) {
-        if (UsedCount >= this->SlotCount) {
-            if (!this->OwnsElements && this->SlotCount != 0) {
-                return false;
-            }
-            if (GrowBy <= 0 || !Resize(this->SlotCount + GrowBy)) {
-                return false;
-            }
+        if (UsedCount < this->SlotCount) {
+            this->Elements[UsedCount++] = value;
+            return true;
         }
-        this->Elements[UsedCount++] = value;
+        if (!this->OwnsElements && this->SlotCount != 0) {
+            return false;
+        }
+        if (GrowBy <= 0 || this->SlotCount > INT_MAX - GrowBy) {
+            return false;
+        }
+        // The value may be one of this vector's own elements, which the
+        // resize moves away; it is copied first.
+        T kept(value);
+        if (!Resize(this->SlotCount + GrowBy)) {
+            return false;
+        }
+        this->Elements[UsedCount++] = std::move(kept);
         return true;
     }
 
