@@ -10,7 +10,7 @@
 // Sizes and positions are signed 32-bit; -1 reports failure.
 class FileClass {
 public:
-    enum Rights { ReadWrite = 0, Read = 1, Write = 2 };
+    enum Rights { ReadWrite = 0, ReadOnly = 1, WriteOnly = 2 };
     enum Origin { FromStart = 0, FromCurrent = 1, FromEnd = 2 };
 
     virtual ~FileClass() = default;
@@ -22,8 +22,8 @@ public:
     virtual bool IsAvailable(bool forced = false) = 0;
     virtual bool IsOpen() const = 0;
     // Non-zero on success.
-    virtual int Open(int rights = Read) = 0;
-    virtual int Open(const char* name, int rights = Read) = 0;
+    virtual int Open(int rights = ReadOnly) = 0;
+    virtual int Open(const char* name, int rights = ReadOnly) = 0;
     virtual int Read(void* buffer, int count) = 0;
     virtual int Seek(int offset, int origin = FromCurrent) = 0;
     virtual int Tell() { return Seek(0, FromCurrent); }

@@ -17,8 +17,8 @@ public:
     bool Delete() override;
     bool IsAvailable(bool forced = false) override;
     bool IsOpen() const override;
-    int Open(int rights = Read) override;
-    int Open(const char* name, int rights = Read) override;
+    int Open(int rights = ReadOnly) override;
+    int Open(const char* name, int rights = ReadOnly) override;
     int Read(void* buffer, int count) override;
     int Seek(int offset, int origin = FromCurrent) override;
     int Size() override;

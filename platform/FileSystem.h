@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Files and folders on disk. Paths keep the system's own Windows spelling:
+// backslashes become the native separator here and nowhere else. A name that
+// begins with '/' (or is otherwise absolute) is used as it stands.
+namespace platform {
+
+// An open file. Opaque to callers; compare it with InvalidFileHandle only.
+using FileHandle = int;
+inline constexpr FileHandle InvalidFileHandle = -1;
+
+// The error number reported for a bad argument (an unknown open rights value).
+inline constexpr int InvalidArgumentError = 22;
+
+// Rights: 0 read and write (created when missing), 1 read only (found ignoring
+// letter case when the spelling does not exist), 2 write only (created or
+// truncated). Any other rights value fails with InvalidArgumentError. Folders
+// cannot be opened as files.
+FileHandle OpenFile(const char* path, int rights);
+
+// Transfer up to count bytes, retrying short transfers until done or at the
+// end of the file. The number of bytes transferred, or -1 on failure.
+int64_t ReadFile(FileHandle file, void* buffer, int64_t count);
+int64_t WriteFile(FileHandle file, const void* buffer, int64_t count);
+
+// Origin 0 from the start, 1 from the current position, 2 from the end.
+// The new position, or -1 on failure (the position is then unchanged).
+int64_t SeekFile(FileHandle file, int64_t offset, int origin);
+
+// The size of the open file, or -1 on failure.
+int64_t FileSize(FileHandle file);
+
+bool CloseFile(FileHandle file);
+
+// Forces written data to the disk.
+bool FlushFile(FileHandle file);
+
+// The modification time as a DOS date (high 16 bits) and time (low 16 bits)
+// in local time; 0 when it cannot be had.
+uint32_t GetFileDosDateTime(FileHandle file);
+// Sets the access and modification times from a DOS date/time pair.
+bool SetFileDosDateTime(FileHandle file, uint32_t dosDateTime);
+
+// The error number of the last failed call on the calling thread.
+int LastErrorNumber();
+void SetLastErrorNumber(int code);
+
+// True when a file or folder exists (found ignoring letter case).
+bool PathExists(const char* path);
+
+bool DeleteFile(const char* path);
+// Copies source over destination, replacing it when it exists.
+bool CopyFile(const char* source, const char* destination);
+// Moves source to destination; fails when destination already exists.
+bool MoveFile(const char* source, const char* destination);
+// Replaces destination by source in one step, so readers see either the old
+// or the new file, never a partial one.
+bool ReplaceFile(const char* source, const char* destination);
+
+// Creates one folder; its parent must exist. True also when it already exists
+// as a folder.
+bool CreateFolder(const char* path);
+// The names in a folder, "." and ".." included; false when it cannot be read.
+bool ListFolder(const char* path, std::vector<std::string>& names);
+
+// The current directory, without a trailing separator.
+std::string CurrentDirectory();
+
+}  // namespace platform

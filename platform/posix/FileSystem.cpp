@@ -1,0 +1,431 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <ctime>
+
+namespace platform {
+namespace {
+
+// The system's own names use backslashes; this is the only place they turn
+// into the native separator.
+std::string NativePath(const char* path) {
+    std::string native = path != nullptr ? path : "";
+    for (char& character : native) {
+        if (character == '\\') {
+            character = '/';
+        }
+    }
+    return native;
+}
+
+char AsciiLower(char character) {
+    return (character >= 'A' && character <= 'Z') ? static_cast<char>(character + ('a' - 'A')) : character;
+}
+
+bool EqualIgnoringAsciiCase(const std::string& left, const char* right) {
+    size_t index = 0;
+    for (; index < left.size(); ++index) {
+        if (right[index] == 0 || AsciiLower(left[index]) != AsciiLower(right[index])) {
+            return false;
+        }
+    }
+    return right[index] == 0;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) {
+        return name;
+    }
+    if (folder.back() == '/') {
+        return folder + name;
+    }
+    return folder + "/" + name;
+}
+
+bool EntryExists(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0;
+}
+
+// The entry of a folder that equals name ignoring ASCII case; the first in
+// byte order when several do, so the choice does not depend on readdir order.
+bool FindEntryIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
+    DIR* directory = opendir(folder.empty() ? "." : folder.c_str());
+    if (directory == nullptr) {
+        return false;
+    }
+    bool any = false;
+    while (const dirent* entry = readdir(directory)) {
+        if (EqualIgnoringAsciiCase(name, entry->d_name) && (!any || found.compare(entry->d_name) > 0)) {
+            found = entry->d_name;
+            any = true;
+        }
+    }
+    closedir(directory);
+    return any;
+}
+
+// Windows file names ignore letter case: when the path does not exist as
+// spelled, each component is matched against the real folder entries. The
+// spelling is returned unchanged when some component has no match, so the
+// caller fails with the usual error.
+std::string ResolveIgnoringCase(const std::string& native) {
+    if (EntryExists(native)) {
+        return native;
+    }
+    std::string resolved = native.starts_with('/') ? "/" : "";
+    size_t start = 0;
+    while (start < native.size()) {
+        size_t end = native.find('/', start);
+        if (end == std::string::npos) {
+            end = native.size();
+        }
+        const std::string component = native.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) {
+            continue;
+        }
+        std::string candidate = JoinPath(resolved, component);
+        if (component != "." && component != ".." && !EntryExists(candidate)) {
+            std::string match;
+            if (!FindEntryIgnoringCase(resolved, component, match)) {
+                return native;
+            }
+            candidate = JoinPath(resolved, match);
+        }
+        resolved = candidate;
+    }
+    if (native.ends_with('/') && !resolved.ends_with('/')) {
+        resolved += '/';
+    }
+    return resolved;
+}
+
+int OpenFlags(int rights) {
+    switch (rights) {
+        case 0: return O_RDWR | O_CREAT;
+        case 1: return O_RDONLY;
+        case 2: return O_WRONLY | O_CREAT | O_TRUNC;
+        default: return -1;
+    }
+}
+
+// Windows cannot open a folder as a file; neither can this backend, so that
+// existence tests through an open behave alike.
+bool RefuseFolder(int descriptor) {
+    struct stat status;
+    if (fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
+        close(descriptor);
+        errno = EISDIR;
+        return true;
+    }
+    return false;
+}
+
+// read() and write() move at most about 2 GiB per call and may stop early on
+// signals; callers want the whole transfer.
+template <typename Transfer>
+int64_t TransferAll(int64_t count, Transfer transfer) {
+    if (count < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    int64_t done = 0;
+    while (done < count) {
+        const size_t piece = static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30));
+        const ssize_t moved = transfer(done, piece);
+        if (moved < 0 && errno == EINTR) {
+            continue;
+        }
+        if (moved < 0) {
+            return done > 0 ? done : -1;
+        }
+        if (moved == 0) {
+            break;
+        }
+        done += moved;
+    }
+    return done;
+}
+
+bool CopyContents(int source, int destination) {
+    char buffer[65536];
+    for (;;) {
+        const int64_t got = TransferAll(sizeof buffer, [&](int64_t done, size_t piece) {
+            return read(source, buffer + done, piece);
+        });
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        const int64_t put = TransferAll(got, [&](int64_t done, size_t piece) {
+            return write(destination, buffer + done, piece);
+        });
+        if (put != got) {
+            return false;
+        }
+    }
+}
+
+std::string ParentFolder(const std::string& native) {
+    const size_t slash = native.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : native.substr(0, slash);
+}
+
+// Makes a completed rename survive a crash; failure only loses durability.
+void SyncFolder(const std::string& folder) {
+    const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor >= 0) {
+        fsync(descriptor);
+        close(descriptor);
+    }
+}
+
+bool ToDosDateTime(time_t seconds, uint32_t& dosDateTime) {
+    tm local;
+    if (localtime_r(&seconds, &local) == nullptr) {
+        return false;
+    }
+    const int year = local.tm_year + 1900;
+    if (year < 1980 || year > 2107) {
+        return false;
+    }
+    const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+    const uint32_t time = static_cast<uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+    dosDateTime = (date << 16) | time;
+    return true;
+}
+
+bool FromDosDateTime(uint32_t dosDateTime, time_t& seconds) {
+    const uint32_t date = dosDateTime >> 16;
+    const uint32_t time = dosDateTime & 0xFFFF;
+    tm local = {};
+    local.tm_year = static_cast<int>(date >> 9) + 80;
+    local.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
+    local.tm_mday = static_cast<int>(date & 0x1F);
+    local.tm_hour = static_cast<int>(time >> 11);
+    local.tm_min = static_cast<int>((time >> 5) & 0x3F);
+    local.tm_sec = static_cast<int>((time & 0x1F) * 2);
+    local.tm_isdst = -1;
+    if (local.tm_mon < 0 || local.tm_mon > 11 || local.tm_mday < 1 || local.tm_hour > 23 || local.tm_min > 59 ||
+        local.tm_sec > 59) {
+        errno = EINVAL;
+        return false;
+    }
+    seconds = mktime(&local);
+    return seconds != static_cast<time_t>(-1);
+}
+
+}  // namespace
+
+FileHandle OpenFile(const char* path, int rights) {
+    const int flags = OpenFlags(rights);
+    if (flags < 0) {
+        errno = EINVAL;
+        return InvalidFileHandle;
+    }
+    std::string native = NativePath(path);
+    if (rights == 1) {
+        native = ResolveIgnoringCase(native);
+    }
+    int descriptor;
+    do {
+        descriptor = open(native.c_str(), flags | O_CLOEXEC | O_LARGEFILE, 0644);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0 || RefuseFolder(descriptor)) {
+        return InvalidFileHandle;
+    }
+    return descriptor;
+}
+
+int64_t ReadFile(FileHandle file, void* buffer, int64_t count) {
+    char* bytes = static_cast<char*>(buffer);
+    return TransferAll(count, [&](int64_t done, size_t piece) { return read(file, bytes + done, piece); });
+}
+
+int64_t WriteFile(FileHandle file, const void* buffer, int64_t count) {
+    const char* bytes = static_cast<const char*>(buffer);
+    return TransferAll(count, [&](int64_t done, size_t piece) { return write(file, bytes + done, piece); });
+}
+
+int64_t SeekFile(FileHandle file, int64_t offset, int origin) {
+    static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (origin < 0 || origin > 2) {
+        errno = EINVAL;
+        return -1;
+    }
+    const off_t position = lseek(file, static_cast<off_t>(offset), whence[origin]);
+    return position < 0 ? -1 : static_cast<int64_t>(position);
+}
+
+int64_t FileSize(FileHandle file) {
+    struct stat status;
+    if (fstat(file, &status) != 0) {
+        return -1;
+    }
+    return static_cast<int64_t>(status.st_size);
+}
+
+bool CloseFile(FileHandle file) {
+    // Linux releases the descriptor even when close reports EINTR, so it is
+    // never retried.
+    return close(file) == 0;
+}
+
+bool FlushFile(FileHandle file) {
+    return fsync(file) == 0;
+}
+
+uint32_t GetFileDosDateTime(FileHandle file) {
+    struct stat status;
+    uint32_t dosDateTime = 0;
+    if (fstat(file, &status) != 0 || !ToDosDateTime(status.st_mtime, dosDateTime)) {
+        return 0;
+    }
+    return dosDateTime;
+}
+
+bool SetFileDosDateTime(FileHandle file, uint32_t dosDateTime) {
+    time_t seconds;
+    if (!FromDosDateTime(dosDateTime, seconds)) {
+        return false;
+    }
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    return futimens(file, times) == 0;
+}
+
+int LastErrorNumber() {
+    return errno;
+}
+
+void SetLastErrorNumber(int code) {
+    errno = code;
+}
+
+bool PathExists(const char* path) {
+    struct stat status;
+    return stat(ResolveIgnoringCase(NativePath(path)).c_str(), &status) == 0;
+}
+
+bool DeleteFile(const char* path) {
+    return unlink(NativePath(path).c_str()) == 0;
+}
+
+bool CopyFile(const char* source, const char* destination) {
+    const int from = open(NativePath(source).c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);
+    if (from < 0 || RefuseFolder(from)) {
+        return false;
+    }
+    struct stat fromStatus;
+    struct stat toStatus;
+    const std::string target = NativePath(destination);
+    // Copying a file onto itself would truncate it before reading it.
+    if (fstat(from, &fromStatus) == 0 && stat(target.c_str(), &toStatus) == 0 &&
+        fromStatus.st_dev == toStatus.st_dev && fromStatus.st_ino == toStatus.st_ino) {
+        close(from);
+        errno = EEXIST;
+        return false;
+    }
+    const int to = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_LARGEFILE, 0644);
+    if (to < 0) {
+        const int saved = errno;
+        close(from);
+        errno = saved;
+        return false;
+    }
+    const bool copied = CopyContents(from, to);
+    const int saved = errno;
+    close(from);
+    const bool closed = close(to) == 0;
+    errno = saved;
+    return copied && closed;
+}
+
+bool MoveFile(const char* source, const char* destination) {
+    const std::string from = NativePath(source);
+    const std::string to = NativePath(destination);
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    // The file system lacks the no-replace rename: a hard link fails on an
+    // existing destination in the same way.
+    if (link(from.c_str(), to.c_str()) != 0) {
+        return false;
+    }
+    if (unlink(from.c_str()) != 0) {
+        const int saved = errno;
+        unlink(to.c_str());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
+bool ReplaceFile(const char* source, const char* destination) {
+    const std::string to = NativePath(destination);
+    if (rename(NativePath(source).c_str(), to.c_str()) != 0) {
+        return false;
+    }
+    SyncFolder(ParentFolder(to));
+    return true;
+}
+
+bool CreateFolder(const char* path) {
+    const std::string native = NativePath(path);
+    if (mkdir(native.c_str(), 0755) == 0) {
+        return true;
+    }
+    struct stat status;
+    const int saved = errno;
+    if (saved == EEXIST && stat(native.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        return true;
+    }
+    errno = saved;
+    return false;
+}
+
+bool ListFolder(const char* path, std::vector<std::string>& names) {
+    names.clear();
+    DIR* directory = opendir(NativePath(path).c_str());
+    if (directory == nullptr) {
+        return false;
+    }
+    while (const dirent* entry = readdir(directory)) {
+        names.emplace_back(entry->d_name);
+    }
+    closedir(directory);
+    return true;
+}
+
+std::string CurrentDirectory() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        if (getcwd(buffer.data(), buffer.size()) != nullptr) {
+            buffer.resize(buffer.find('\0'));
+            return buffer;
+        }
+        if (errno != ERANGE || buffer.size() > (1u << 20)) {
+            return std::string();
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace platform

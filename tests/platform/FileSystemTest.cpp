@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "support/TestSupport.h"
+
+using testsupport::Exists;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+// The whole contents of a file opened through the platform layer; empty when
+// the open fails.
+std::string ReadThrough(const std::string& path) {
+    const platform::FileHandle file = platform::OpenFile(path.c_str(), 1);
+    if (file == platform::InvalidFileHandle) {
+        return "";
+    }
+    std::string bytes(1024, '\0');
+    bytes.resize(static_cast<size_t>(std::max<int64_t>(platform::ReadFile(file, bytes.data(), 1024), 0)));
+    platform::CloseFile(file);
+    return bytes;
+}
+
+TEST(FileSystemTest, ReadingFindsAFileWhoseNameDiffersInLetterCase) {
+    TempDir folder;
+    WriteFile(folder / "Data/Save/Always.DAT", "always");
+    EXPECT_EQ(ReadThrough(folder.Path() + "\\DATA\\SAVE\\always.dat"), "always");
+    EXPECT_TRUE(platform::PathExists((folder.Path() + "\\data\\save\\ALWAYS.dat").c_str()));
+    EXPECT_TRUE(platform::PathExists((folder.Path() + "\\DATA\\").c_str()));
+    EXPECT_FALSE(platform::PathExists((folder.Path() + "\\DATA\\missing.dat").c_str()));
+    EXPECT_EQ(platform::OpenFile((folder.Path() + "\\DATA\\nothing\\always.dat").c_str(), 1),
+              platform::InvalidFileHandle);
+}
+
+TEST(FileSystemTest, ExactSpellingWinsThenTheFirstNameInByteOrder) {
+    TempDir folder;
+    WriteFile(folder / "name.txt", "lower");
+    WriteFile(folder / "NAME.txt", "upper");
+    WriteFile(folder / "Name.txt", "mixed");
+    EXPECT_EQ(ReadThrough(folder / "name.txt"), "lower");
+    EXPECT_EQ(ReadThrough(folder / "Name.txt"), "mixed");
+    EXPECT_EQ(ReadThrough(folder / "nAME.TXT"), "upper");
+}
+
+TEST(FileSystemTest, WritingUsesThePathAsSpelled) {
+    TempDir folder;
+    WriteFile(folder / "Always.DAT", "old");
+    const platform::FileHandle file = platform::OpenFile((folder.Path() + "\\always.dat").c_str(), 2);
+    ASSERT_NE(file, platform::InvalidFileHandle);
+    EXPECT_EQ(platform::WriteFile(file, "new", 3), 3);
+    EXPECT_TRUE(platform::CloseFile(file));
+    EXPECT_EQ(ReadFile(folder / "always.dat"), "new");
+    EXPECT_EQ(ReadFile(folder / "Always.DAT"), "old");
+    EXPECT_FALSE(platform::DeleteFile((folder.Path() + "\\ALWAYS.DAT").c_str()));
+}
+
+TEST(FileSystemTest, FoldersCannotBeOpenedAsFiles) {
+    TempDir folder;
+    testsupport::MakeFolders(folder / "sub");
+    for (int rights : {0, 1}) {
+        EXPECT_EQ(platform::OpenFile((folder / "sub").c_str(), rights), platform::InvalidFileHandle);
+    }
+    EXPECT_TRUE(platform::PathExists((folder / "sub").c_str()));
+}
+
+TEST(FileSystemTest, ReplaceSwapsInTheNewFileWhole) {
+    TempDir folder;
+    WriteFile(folder / "packages.dat", "old index");
+    WriteFile(folder / "packages.dat.new", "new index");
+    EXPECT_TRUE(platform::ReplaceFile((folder.Path() + "\\packages.dat.new").c_str(),
+                                      (folder.Path() + "\\packages.dat").c_str()));
+    EXPECT_EQ(ReadFile(folder / "packages.dat"), "new index");
+    EXPECT_FALSE(Exists(folder / "packages.dat.new"));
+    EXPECT_FALSE(platform::ReplaceFile((folder / "gone").c_str(), (folder / "packages.dat").c_str()));
+    EXPECT_EQ(ReadFile(folder / "packages.dat"), "new index");
+}
+
+TEST(FileSystemTest, MoveRefusesToReplaceAnExistingFile) {
+    TempDir folder;
+    WriteFile(folder / "a.part", "download");
+    WriteFile(folder / "b", "kept");
+    EXPECT_FALSE(platform::MoveFile((folder / "a.part").c_str(), (folder / "b").c_str()));
+    EXPECT_EQ(ReadFile(folder / "b"), "kept");
+    EXPECT_TRUE(platform::MoveFile((folder / "a.part").c_str(), (folder / "a").c_str()));
+    EXPECT_EQ(ReadFile(folder / "a"), "download");
+    EXPECT_FALSE(Exists(folder / "a.part"));
+}
+
+TEST(FileSystemTest, CopyReplacesTheDestinationButNeverTruncatesItsSource) {
+    TempDir folder;
+    WriteFile(folder / "source", std::string(100000, 'x'));
+    WriteFile(folder / "target", "previous contents");
+    EXPECT_TRUE(platform::CopyFile((folder / "source").c_str(), (folder / "target").c_str()));
+    EXPECT_EQ(ReadFile(folder / "target"), std::string(100000, 'x'));
+    EXPECT_FALSE(platform::CopyFile((folder / "source").c_str(), (folder.Path() + "/./source").c_str()));
+    EXPECT_EQ(ReadFile(folder / "source").size(), 100000u);
+}
+
+TEST(FileSystemTest, FoldersAreCreatedAndListed) {
+    TempDir folder;
+    EXPECT_TRUE(platform::CreateFolder((folder.Path() + "\\mofs").c_str()));
+    EXPECT_TRUE(platform::CreateFolder((folder.Path() + "\\mofs").c_str()));
+    EXPECT_FALSE(platform::CreateFolder((folder.Path() + "\\a\\b").c_str()));
+    WriteFile(folder / "mofs/file.txt", "");
+    EXPECT_FALSE(platform::CreateFolder((folder / "mofs/file.txt").c_str()));
+    std::vector<std::string> names;
+    ASSERT_TRUE(platform::ListFolder((folder.Path() + "\\mofs").c_str(), names));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "file.txt"}));
+    EXPECT_FALSE(platform::ListFolder((folder / "missing").c_str(), names));
+}
+
+TEST(FileSystemTest, SeekAndSizeUseSixtyFourBitPositions) {
+    TempDir folder;
+    WriteFile(folder / "f", "0123456789");
+    const platform::FileHandle file = platform::OpenFile((folder / "f").c_str(), 0);
+    ASSERT_NE(file, platform::InvalidFileHandle);
+    EXPECT_EQ(platform::SeekFile(file, int64_t{5} << 32, 0), int64_t{5} << 32);
+    EXPECT_EQ(platform::SeekFile(file, -1, 0), -1);
+    EXPECT_EQ(platform::SeekFile(file, 0, 1), int64_t{5} << 32);
+    EXPECT_EQ(platform::SeekFile(file, 0, 3), -1);
+    EXPECT_EQ(platform::FileSize(file), 10);
+    EXPECT_TRUE(platform::FlushFile(file));
+    EXPECT_TRUE(platform::CloseFile(file));
+}
+
+TEST(FileSystemTest, CurrentDirectoryIsAbsoluteWithoutTrailingSeparator) {
+    const std::string current = platform::CurrentDirectory();
+    ASSERT_FALSE(current.empty());
+    EXPECT_EQ(current.front(), '/');
+    EXPECT_TRUE(current == "/" || current.back() != '/');
+}
+
+}  // namespace
