@@ -1,0 +1,279 @@
+#include "platform/HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <strings.h>
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr long ConnectTimeoutSeconds = 30;
+constexpr long StallTimeoutSeconds = 60;
+constexpr long MaximumRedirects = 10;
+constexpr long ReceiveBufferSize = 32768;
+// How long one wait for network activity may last; the cancel flag is looked
+// at between waits.
+constexpr int WaitSliceMilliseconds = 250;
+
+bool InitialiseCurl() {
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return initialised;
+}
+
+bool StartsWith(const char* line, size_t length, const char* prefix, bool ignoreCase) {
+    const size_t prefixLength = std::strlen(prefix);
+    if (length < prefixLength) {
+        return false;
+    }
+    return ignoreCase ? strncasecmp(line, prefix, prefixLength) == 0 : std::strncmp(line, prefix, prefixLength) == 0;
+}
+
+bool IsBlankLine(const char* line, size_t length) {
+    return (length == 2 && line[0] == '\r' && line[1] == '\n') || (length == 1 && line[0] == '\n');
+}
+
+}  // namespace
+
+struct HttpSession {
+    // The multi handle owns the connection cache that consecutive requests share.
+    CURLM* multi = nullptr;
+    std::string userAgent;
+    std::atomic<bool> busy{false};
+};
+
+struct HttpRequest {
+    HttpSession* session = nullptr;
+    CURL* easy = nullptr;
+    const std::atomic<bool>* cancelled = nullptr;
+    // Body bytes curl delivered that the caller has not read yet. While some
+    // are left, further deliveries pause the transfer, so memory stays at one
+    // delivery whatever the size of the body.
+    std::vector<char> pending;
+    size_t pendingOffset = 0;
+    bool paused = false;
+    bool sawLocation = false;
+    bool headersComplete = false;
+    bool done = false;
+    CURLcode result = CURLE_OK;
+
+    bool HasPending() const { return pendingOffset < pending.size(); }
+    bool IsCancelled() const { return cancelled != nullptr && cancelled->load(); }
+};
+
+namespace {
+
+size_t ReceiveHeader(char* line, size_t size, size_t count, void* user) {
+    HttpRequest* request = static_cast<HttpRequest*>(user);
+    const size_t length = size * count;
+    if (StartsWith(line, length, "HTTP/", false)) {
+        request->sawLocation = false;
+    } else if (StartsWith(line, length, "location:", true)) {
+        request->sawLocation = true;
+    } else if (IsBlankLine(line, length)) {
+        // Interim responses and redirects that curl follows are not the answer.
+        long code = 0;
+        curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &code);
+        const bool interim = code >= 100 && code < 200;
+        const bool followed = code >= 300 && code < 400 && request->sawLocation;
+        if (!interim && !followed) {
+            request->headersComplete = true;
+        }
+    }
+    return length;
+}
+
+size_t ReceiveBody(char* data, size_t size, size_t count, void* user) {
+    HttpRequest* request = static_cast<HttpRequest*>(user);
+    const size_t length = size * count;
+    request->headersComplete = true;
+    if (request->HasPending()) {
+        // curl keeps these bytes and hands them over again after the unpause.
+        request->paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    try {
+        request->pending.assign(data, data + length);
+    } catch (const std::bad_alloc&) {
+        return 0;  // makes curl fail the transfer
+    }
+    request->pendingOffset = 0;
+    return length;
+}
+
+bool Configure(HttpRequest* request, const char* url) {
+    CURL* easy = request->easy;
+    bool ok = curl_easy_setopt(easy, CURLOPT_URL, url) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_USERAGENT, request->session->userAgent.c_str()) == CURLE_OK;
+    // An empty proxy name turns proxies off, including those of the environment.
+    ok = ok && curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaximumRedirects) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, ConnectTimeoutSeconds) == CURLE_OK;
+    // Less than one byte a second over the whole period: the server went silent.
+    ok = ok && curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallTimeoutSeconds) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferSize) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, ReceiveHeader) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, request) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, ReceiveBody) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, request) == CURLE_OK;
+    return ok;
+}
+
+void CollectResult(HttpRequest* request) {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(request->session->multi, &left)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == request->easy) {
+            request->done = true;
+            request->result = message->data.result;
+        }
+    }
+}
+
+// Lets curl work until `ready` holds or the transfer has ended; false when
+// the caller cancelled first.
+template <class Ready>
+bool Drive(HttpRequest* request, Ready ready) {
+    CURLM* multi = request->session->multi;
+    while (!ready() && !request->done) {
+        if (request->IsCancelled()) {
+            return false;
+        }
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            request->done = true;
+            request->result = CURLE_FAILED_INIT;
+            break;
+        }
+        CollectResult(request);
+        if (ready() || request->done) {
+            break;
+        }
+        curl_multi_poll(multi, nullptr, 0, WaitSliceMilliseconds, nullptr);
+    }
+    return true;
+}
+
+}  // namespace
+
+HttpSession* OpenHttpSession(const char* userAgent) {
+    if (!InitialiseCurl()) {
+        return nullptr;
+    }
+    HttpSession* session = new (std::nothrow) HttpSession;
+    if (session == nullptr) {
+        return nullptr;
+    }
+    session->multi = curl_multi_init();
+    if (session->multi == nullptr) {
+        delete session;
+        return nullptr;
+    }
+    session->userAgent = userAgent != nullptr ? userAgent : "";
+    return session;
+}
+
+void CloseHttpSession(HttpSession* session) {
+    if (session == nullptr) {
+        return;
+    }
+    curl_multi_cleanup(session->multi);
+    delete session;
+}
+
+HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, const std::atomic<bool>* cancelled) {
+    if (session == nullptr || url == nullptr || session->busy.exchange(true)) {
+        return nullptr;
+    }
+    HttpRequest* request = new (std::nothrow) HttpRequest;
+    if (request == nullptr) {
+        session->busy = false;
+        return nullptr;
+    }
+    request->session = session;
+    request->cancelled = cancelled;
+    request->easy = curl_easy_init();
+    if (request->easy == nullptr || !Configure(request, url) ||
+        curl_multi_add_handle(session->multi, request->easy) != CURLM_OK) {
+        CloseHttpRequest(request);
+        return nullptr;
+    }
+    const bool answered = Drive(request, [request] { return request->headersComplete; }) &&
+                          (request->headersComplete || request->result == CURLE_OK);
+    if (!answered) {
+        CloseHttpRequest(request);
+        return nullptr;
+    }
+    return request;
+}
+
+bool QueryHttpStatus(HttpRequest* request, uint32_t* status) {
+    long code = 0;
+    if (curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code < 0 ||
+        code > static_cast<long>(UINT32_MAX)) {
+        return false;
+    }
+    *status = static_cast<uint32_t>(code);
+    return true;
+}
+
+bool QueryHttpContentLength(HttpRequest* request, uint32_t* length) {
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(request->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
+        announced < 0 || announced > static_cast<curl_off_t>(UINT32_MAX)) {
+        return false;
+    }
+    *length = static_cast<uint32_t>(announced);
+    return true;
+}
+
+bool ReadHttpBody(HttpRequest* request, char* buffer, int capacity, int* count) {
+    *count = 0;
+    if (capacity <= 0) {
+        return false;
+    }
+    if (!request->HasPending()) {
+        if (request->paused) {
+            request->paused = false;
+            // Delivers the held-back bytes at once, through ReceiveBody.
+            curl_easy_pause(request->easy, CURLPAUSE_CONT);
+        }
+        if (!Drive(request, [request] { return request->HasPending(); })) {
+            return false;
+        }
+    }
+    if (request->HasPending()) {
+        const size_t available = request->pending.size() - request->pendingOffset;
+        const size_t taken = available < static_cast<size_t>(capacity) ? available : static_cast<size_t>(capacity);
+        std::memcpy(buffer, request->pending.data() + request->pendingOffset, taken);
+        request->pendingOffset += taken;
+        *count = static_cast<int>(taken);
+        return true;
+    }
+    return request->result == CURLE_OK;
+}
+
+void CloseHttpRequest(HttpRequest* request) {
+    if (request == nullptr) {
+        return;
+    }
+    if (request->easy != nullptr) {
+        curl_multi_remove_handle(request->session->multi, request->easy);
+        curl_easy_cleanup(request->easy);
+    }
+    request->session->busy = false;
+    delete request;
+}
+
+}  // namespace platform

@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""Loopback HTTP/1.1 server for the download tests.
+
+Serves a folder on 127.0.0.1 at a port chosen by the system and prints that
+port as its first line on standard output. Keep-alive is on for normal files.
+
+Faults are chosen by a path prefix that applies to the rest of the path, so a
+whole repository can be served with a fault by giving the program a base URL
+such as http://127.0.0.1:PORT/_nolength/repo:
+
+  /_status/NNN/...    answers status NNN (a short body unless NNN is 204 or 304)
+  /_nolength/PATH     the file without Content-Length, ended by closing the connection
+  /_drop/PATH         announces the file's length, sends half of it and drops the connection
+  /_slow/PATH         the file in blocks of 1024 bytes, 50 ms apart
+  /_stall/PATH        announces the file's length, then sends nothing
+  /_extra/PATH        announces the file's length and sends 100 bytes more
+  /_redirect/PATH     302 to /PATH
+  /_loop/PATH         302 to itself, for ever
+  /_agent             the request's User-Agent as the body
+  /_peer              the client's address and port as the body
+
+A single file can carry a fault of its own: a file NAME.fault next to NAME
+holding one of the words nolength, drop, slow, stall, extra.
+
+The server ends by itself after --lifetime seconds, when its standard input
+reaches its end (with --watch-stdin: the test that started it has gone), or on
+SIGTERM.
+"""
+
+import argparse
+import http.server
+import os
+import signal
+import sys
+import threading
+import time
+import urllib.parse
+
+FAULT_WORDS = ("nolength", "drop", "slow", "stall", "extra")
+SLOW_BLOCK = 1024
+SLOW_PAUSE = 0.05
+EXTRA_BYTES = 100
+
+stopping = threading.Event()
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    # Headers and body go out in separate writes; with Nagle's algorithm the
+    # body would wait for the client's delayed acknowledgement (40 ms).
+    disable_nagle_algorithm = True
+
+    def log_message(self, format, *args):
+        pass
+
+    def do_GET(self):
+        path = urllib.parse.urlsplit(self.path).path
+        if path == "/_agent":
+            self.send_body(200, self.headers.get("User-Agent", "").encode("latin-1"))
+        elif path == "/_peer":
+            self.send_body(200, ("%s:%d" % self.client_address).encode("ascii"))
+        elif path.startswith("/_status/"):
+            self.send_status(path)
+        elif path.startswith("/_redirect/"):
+            self.send_redirect(path[len("/_redirect"):])
+        elif path.startswith("/_loop/"):
+            self.send_redirect(path)
+        else:
+            word, rest = self.split_fault(path)
+            if word is None:
+                word = self.sidecar_fault(path)
+                if word is None:
+                    super().do_GET()
+                    return
+                rest = path
+            self.send_faulty_file(word, rest)
+
+    def split_fault(self, path):
+        for word in FAULT_WORDS:
+            prefix = "/_%s/" % word
+            if path.startswith(prefix):
+                return word, path[len(prefix) - 1:]
+        return None, None
+
+    def sidecar_fault(self, path):
+        local = self.translate_path(path)
+        try:
+            with open(local + ".fault", "r", encoding="ascii") as sidecar:
+                word = sidecar.read().strip()
+        except OSError:
+            return None
+        return word if word in FAULT_WORDS else None
+
+    def send_body(self, status, body, close=False):
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        if status not in (204, 304):
+            self.send_header("Content-Length", str(len(body)))
+        if close:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        if status not in (204, 304):
+            self.wfile.write(body)
+
+    def send_status(self, path):
+        code_text = path[len("/_status/"):].split("/", 1)[0]
+        try:
+            code = int(code_text)
+        except ValueError:
+            code = 400
+        self.send_body(code, ("status %d\n" % code).encode("ascii"))
+
+    def send_redirect(self, target):
+        self.send_response(302)
+        self.send_header("Location", target)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def send_faulty_file(self, word, path):
+        local = self.translate_path(path)
+        try:
+            with open(local, "rb") as source:
+                data = source.read()
+        except OSError:
+            self.send_error(404)
+            return
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if word != "nolength":
+            self.send_header("Content-Length", str(len(data)))
+        if word in ("nolength", "drop", "extra", "stall"):
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        if word == "nolength":
+            self.wfile.write(data)
+        elif word == "drop":
+            self.wfile.write(data[: len(data) // 2])
+        elif word == "extra":
+            self.wfile.write(data + b"x" * EXTRA_BYTES)
+        elif word == "slow":
+            for start in range(0, len(data), SLOW_BLOCK):
+                self.wfile.write(data[start:start + SLOW_BLOCK])
+                self.wfile.flush()
+                if stopping.wait(SLOW_PAUSE):
+                    return
+        elif word == "stall":
+            self.wfile.flush()
+            stopping.wait()
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that cancels or times out drops its connection; that is
+        # what the tests do on purpose.
+        error = sys.exc_info()[1]
+        if not isinstance(error, (ConnectionError, TimeoutError)):
+            super().handle_error(request, client_address)
+
+
+def watch_stdin(server):
+    while sys.stdin.buffer.read(4096):
+        pass
+    stop(server)
+
+
+def stop(server):
+    stopping.set()
+    threading.Thread(target=server.shutdown, daemon=True).start()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("folder", help="folder to serve")
+    parser.add_argument("--lifetime", type=float, default=300.0, help="seconds before the server ends by itself")
+    parser.add_argument("--watch-stdin", action="store_true", help="end when standard input reaches its end")
+    arguments = parser.parse_args()
+
+    folder = os.path.abspath(arguments.folder)
+    handler = lambda *args, **kwargs: Handler(*args, directory=folder, **kwargs)
+    server = Server(("127.0.0.1", 0), handler)
+
+    signal.signal(signal.SIGTERM, lambda *ignored: stop(server))
+    timer = threading.Timer(arguments.lifetime, stop, args=(server,))
+    timer.daemon = True
+    timer.start()
+    if arguments.watch_stdin:
+        threading.Thread(target=watch_stdin, args=(server,), daemon=True).start()
+
+    print(server.server_address[1], flush=True)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    finally:
+        server.server_close()
+
+
+if __name__ == "__main__":
+    main()
