@@ -1,0 +1,3 @@
+#include "file/FileFactoryClass.h"
+
+FileFactoryClass* ActiveFileFactory = nullptr;

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/MixWriter.h"
+#include "support/TestSupport.h"
+
+using testsupport::LittleEndian32;
+using testsupport::MixArchive;
+using testsupport::MixWriter;
+using testsupport::ProgramResult;
+using testsupport::RunProgram;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+const char* const Md5sum = "/usr/bin/md5sum";
+
+// The digest that the system's own md5sum gives for these bytes.
+std::string Md5sumOf(const std::string& bytes) {
+    TempDir scratch;
+    WriteFile(scratch / "input", bytes);
+    const ProgramResult result = RunProgram(Md5sum, {"input"}, scratch.Path());
+    EXPECT_EQ(result.exitCode, 0);
+    return result.out.substr(0, 32);
+}
+
+// What Veriprint hashes for a file that is not an archive.
+std::string WholeFileDigest(const std::string& contents) {
+    return Md5sumOf(LittleEndian32(static_cast<uint32_t>(contents.size())) + contents);
+}
+
+ProgramResult Veriprint(const std::string& folder, const std::vector<std::string>& arguments) {
+    return RunProgram(VERIPRINT_EXE, arguments, folder);
+}
+
+void ExpectLine(const ProgramResult& result, const std::string& digest, const std::string& printedName) {
+    EXPECT_EQ(result.out, digest + "=" + printedName + "\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitCode, 0);
+}
+
+std::string Pattern(size_t length) {
+    std::string bytes(length, '\0');
+    for (size_t index = 0; index < length; ++index) {
+        bytes[index] = static_cast<char>(index * 131 + index / 256);
+    }
+    return bytes;
+}
+
+TEST(VeriprintTest, WithoutAFileNamePrintsTheUsageAndExitsWithOne) {
+    TempDir folder;
+    const ProgramResult result = Veriprint(folder.Path(), {});
+    EXPECT_EQ(result.out,
+              "Veriprint tool to generate a hash of a file for the anticheat.ini file\n"
+              "usage:\n"
+              "Veriprint filename\n"
+              "filename is the name of the file to hash\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitCode, 1);
+}
+
+TEST(VeriprintTest, AFileThatCannotBeOpenedIsReportedWithTheNameAsTyped) {
+    TempDir folder;
+    testsupport::MakeFolders(folder / "sub/dir");
+    for (const char* name : {"missing.bin", "sub\\missing.bin", "sub/dir", ""}) {
+        const ProgramResult result = Veriprint(folder.Path(), {name});
+        EXPECT_EQ(result.out, std::string("Failed to open file '") + name + "'.\n");
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.exitCode, 1);
+    }
+}
+
+struct PlainCase {
+    const char* what;
+    std::string contents;
+};
+
+class VeriprintPlainFileTest : public ::testing::TestWithParam<PlainCase> {};
+
+TEST_P(VeriprintPlainFileTest, HashesTheSizeAndThenTheContents) {
+    TempDir folder;
+    WriteFile(folder / "file.bin", GetParam().contents);
+    ExpectLine(Veriprint(folder.Path(), {"file.bin", "ignored"}), WholeFileDigest(GetParam().contents), "file.bin");
+}
+
+MixArchive SmallArchive() {
+    return MixWriter().Add("a.ini", "alpha").Add("b.ini", "beta").Build();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, VeriprintPlainFileTest,
+    ::testing::Values(
+        PlainCase{"empty", ""}, PlainCase{"one byte", "x"}, PlainCase{"one piece", Pattern(16384)},
+        PlainCase{"one piece and one byte", Pattern(16385)}, PlainCase{"several pieces", Pattern(40000)},
+        PlainCase{"magic alone", "MIX1"},
+        PlainCase{"header only", SmallArchive().bytes.substr(0, 16)},
+        PlainCase{"index cut short", SmallArchive().bytes.substr(0, SmallArchive().indexOffset + 4 + 12)},
+        PlainCase{"absurd entry count", MixWriter().Add("a", "a").EntryCount(0xFFFFFFFFu).Build().bytes},
+        PlainCase{"index offset beyond the end",
+                  std::string("MIX1") + LittleEndian32(0x7FFFFFF0u) + std::string(8, '\0')},
+        PlainCase{"other magic", MixWriter().Add("a", "a").Magic("MIX0").Build().bytes}));
+
+TEST(VeriprintTest, HashesOnlyTheIndexEntriesOfAnArchiveInFileOrder) {
+    for (const MixArchive& archive : {SmallArchive(), MixWriter().Add("a", "1").Add("b", "2").Add("c", "3").UnsortedIndex().Build(),
+                                      MixWriter().AddUnindexed("a", "x").Build()}) {
+        TempDir folder;
+        WriteFile(folder / "Always.dat", archive.bytes);
+        ExpectLine(Veriprint(folder.Path(), {"Always.dat"}), Md5sumOf(archive.IndexEntryBytes()), "Always.dat");
+    }
+}
+
+TEST(VeriprintTest, AnEmptyArchiveHashesAsEmptyInput) {
+    TempDir folder;
+    WriteFile(folder / "empty.mix", MixWriter().Build().bytes);
+    ExpectLine(Veriprint(folder.Path(), {"empty.mix"}), "d41d8cd98f00b204e9800998ecf8427e", "empty.mix");
+}
+
+TEST(VeriprintTest, AnArchiveHashChangesWithTheIndexOnly) {
+    const std::string same = "alpha";
+    const MixArchive original = MixWriter().Add("a.ini", same).Add("b.ini", "beta").Build();
+    const MixArchive renamed = MixWriter()
+                                   .Add("a.ini", same)
+                                   .Add("b.ini", "beta")
+                                   .RawNameTable({std::string("other.ini\0", 10)})
+                                   .Build();
+    const MixArchive newData = MixWriter().Add("a.ini", "ALPHA").Add("b.ini", "BETA").Build();
+    const MixArchive moved = MixWriter().FirstMemberAt(64).Add("a.ini", same).Add("b.ini", "beta").Build();
+    const MixArchive resized = MixWriter().Add("a.ini", same + "!").Add("b.ini", "beta").Build();
+
+    TempDir folder;
+    auto digestOf = [&folder](const MixArchive& archive) {
+        WriteFile(folder / "game.mix", archive.bytes);
+        const ProgramResult result = Veriprint(folder.Path(), {"game.mix"});
+        EXPECT_EQ(result.exitCode, 0);
+        return result.out;
+    };
+    const std::string originalLine = digestOf(original);
+    EXPECT_EQ(digestOf(renamed), originalLine);
+    EXPECT_EQ(digestOf(newData), originalLine);
+    EXPECT_NE(digestOf(moved), originalLine);
+    EXPECT_NE(digestOf(resized), originalLine);
+}
+
+TEST(VeriprintTest, PrintsTheNameAfterItsLastFolderSeparator) {
+    TempDir folder;
+    const std::string contents = "some contents";
+    const std::string digest = WholeFileDigest(contents);
+    WriteFile(folder / "x.mix", contents);
+    WriteFile(folder / "dir/x.mix", contents);
+    WriteFile(folder / "C:/Games/Data/maps/x.mix", contents);
+    for (const std::string& typed : {std::string("x.mix"), std::string("dir/x.mix"), std::string("dir\\x.mix"),
+                                     std::string("./dir\\x.mix"), std::string("C:\\Games\\Data/maps\\x.mix"),
+                                     folder / "dir/x.mix"}) {
+        SCOPED_TRACE(typed);
+        ExpectLine(Veriprint(folder.Path(), {typed}), digest, "x.mix");
+    }
+}
+
+TEST(VeriprintTest, ResolvesARelativeNameInTheCurrentDirectoryEvenWithSemicolons) {
+    TempDir root;
+    WriteFile(root / "a;b/c/file.txt", "in the awkward folder");
+    WriteFile(root / "c/file.txt", "wrong file");
+    ExpectLine(Veriprint(root / "a;b", {"c\\file.txt"}), WholeFileDigest("in the awkward folder"), "file.txt");
+}
+
+TEST(VeriprintTest, HashesEveryByteOfAFileLargerThanTwoGibibytes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "reading 2 GiB takes minutes under a sanitizer; the plain build runs it";
+#endif
+    TempDir folder;
+    const uint64_t size = (uint64_t{1} << 31) + 4096 + 7;
+    WriteFile(folder / "big.bin", "");
+    std::filesystem::resize_file(folder / "big.bin", size);
+    // The size field keeps the low 32 bits; the zeros follow it.
+    WriteFile(folder / "size.bin", LittleEndian32(static_cast<uint32_t>(size)));
+    const ProgramResult reference =
+        RunProgram("/bin/sh", {"-c", std::string("cat size.bin big.bin | ") + Md5sum}, folder.Path());
+    ASSERT_EQ(reference.exitCode, 0);
+    ExpectLine(Veriprint(folder.Path(), {"big.bin"}), reference.out.substr(0, 32), "big.bin");
+}
+
+}  // namespace
