@@ -1,4 +1,49 @@
-#include "quillbox/Commands.h"
+#include <cstring>
 
-// Not built yet: the command does nothing.
-int RunConvert(const char*, const char*, const char*) { return 0; }
+#include "config/DataPaths.h"
+#include "file/SimpleFileFactoryClass.h"
+#include "foundation/StringClass.h"
+#include "package/Package.h"
+#include "quillbox/Commands.h"
+#include "quillbox/ConvertMixFile.h"
+
+namespace {
+
+const char* FindLast(const char* text, int length, char wanted) {
+    const char* found = nullptr;
+    for (const char* at = text; at < text + length; ++at) {
+        if (*at == wanted) {
+            found = at;
+        }
+    }
+    return found;
+}
+
+// The archive's name without its extension and folders. The dot is searched
+// first and over the whole text, so a dot in a folder name cuts there:
+// x.y/archive gives x.
+StringClass PackageNameOf(const char* mixFile) {
+    const char* dot = std::strrchr(mixFile, '.');
+    const int length = dot != nullptr ? static_cast<int>(dot - mixFile) : static_cast<int>(std::strlen(mixFile));
+    const char* separator = FindLast(mixFile, length, '/');
+    if (separator == nullptr) {
+        separator = FindLast(mixFile, length, '\\');
+    }
+    const char* start = separator != nullptr ? separator + 1 : mixFile;
+    return FormatString("%.*s", static_cast<int>(mixFile + length - start), start);
+}
+
+}  // namespace
+
+int RunConvert(const char* mixFile, const char* version, const char* authorName) {
+    SimpleFileFactoryClass factory;
+    if (!DataPathsDiscovered) {
+        DiscoverDataPaths();
+    }
+    // A relative archive name is looked up in the game's file folder; an
+    // absolute one is used as it stands.
+    factory.SetSearchPath(GameFilesPath);
+    Package package(PackageNameOf(mixFile), version, authorName);
+    const ConvertResult result = ConvertMixFile(package, mixFile, factory);
+    return result == ConvertResult::Abandoned ? 1 : 0;
+}

@@ -1,0 +1,383 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "foundation/Crc32.h"
+#include "foundation/HashName.h"
+#include "support/MixWriter.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testsupport::Exists;
+using testsupport::ListFolder;
+using testsupport::MixWriter;
+using testsupport::ProgramResult;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+std::string Le32(uint32_t value) { return testsupport::LittleEndian32(value); }
+
+std::string Text(const std::string& text) {
+    return std::string{static_cast<char>(text.size()), static_cast<char>(text.size() >> 8)} + text;
+}
+
+std::string Chunk(uint32_t id, const std::string& payload) {
+    return Le32(id) + Le32(static_cast<uint32_t>(payload.size())) + payload;
+}
+
+uint32_t Crc(const std::string& bytes) {
+    Crc32 crc;
+    crc.Update(bytes.data(), bytes.size());
+    return crc.Value();
+}
+
+// One archive member as the store should hold it.
+struct Member {
+    std::string recordName;   // lower case, as the package record lists it
+    std::string storedName;   // the content file's name in files/
+    std::string bytes;
+};
+
+Member Stored(const std::string& recordName, const std::string& bytes, const std::string& sanitisedName = "") {
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%08X.", Crc(bytes));
+    return {recordName, prefix + (sanitisedName.empty() ? recordName : sanitisedName), bytes};
+}
+
+// The package-info file as the conversion must write it.
+std::string PackageInfo(const std::string& name, const std::string& version, const std::string& author,
+                        const std::vector<Member>& members = {}) {
+    std::string bytes = Chunk(0x44415441, Text(name) + Text(version) + Text(author) + Le32(2));
+    for (const Member& member : members) {
+        bytes += Chunk(0x46494C45, Le32(Crc(member.bytes)) + Le32(static_cast<uint32_t>(member.bytes.size())) +
+                                       Text(member.recordName));
+    }
+    return bytes;
+}
+
+std::string InfoFileName(const std::string& packageName) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%08x.kpi", HashName(packageName.c_str()));
+    return name;
+}
+
+std::vector<std::string> StoredNames(const std::vector<Member>& members) {
+    std::vector<std::string> names;
+    for (const Member& member : members) {
+        names.push_back(member.storedName);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A rewritten content file is a new file, renamed into place, with a new time.
+std::filesystem::file_time_type WriteTimeOf(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::last_write_time(path, error);
+}
+
+// A copy of the program in a fresh folder: with no paths.ini the game's
+// file folder and the store both lie below that folder.
+class ConvertCommandTest : public ::testing::Test {
+protected:
+    ConvertCommandTest() {
+        Program = Folder / "Quillbox";
+        testsupport::CopyFile(QUILLBOX_EXE, Program);
+        std::filesystem::permissions(Program, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+        ProgramFolder = std::filesystem::canonical(Folder.Path()).string();
+        GameFiles = ProgramFolder + "/Ironveil/FDS";
+        Store = ProgramFolder + "/Ironveil/Ironveil/mofs";
+    }
+
+    ProgramResult Run(const std::vector<std::string>& arguments) {
+        return testsupport::RunProgram(Program, arguments, Folder.Path(), {"HOME=" + Folder.Path()});
+    }
+
+    ProgramResult Convert(const std::string& mixFile, const std::string& version = "1.0",
+                          const std::string& author = "Jane Doe") {
+        return Run({"convert", mixFile, version, author});
+    }
+
+    void PutArchive(const std::string& path, const MixWriter& writer) { WriteFile(path, writer.Build().bytes); }
+    void PutGameArchive(const std::string& name, const MixWriter& writer) { PutArchive(GameFiles + "/" + name, writer); }
+
+    std::string StorePath(const std::string& relative) const { return Store + "/" + relative; }
+    std::string InfoPath(const std::string& packageName) const {
+        return StorePath("packages/" + InfoFileName(packageName));
+    }
+    std::string ContentPath(const Member& member) const { return StorePath("files/" + member.storedName); }
+
+    void ExpectStored(const std::vector<Member>& members) {
+        EXPECT_EQ(ListFolder(StorePath("files")), StoredNames(members));
+        for (const Member& member : members) {
+            EXPECT_EQ(ReadFile(ContentPath(member)), member.bytes) << member.storedName;
+        }
+    }
+
+    void ExpectSuccess(const ProgramResult& result) {
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "");
+    }
+
+    TempDir Folder;
+    std::string Program;
+    std::string ProgramFolder;
+    std::string GameFiles;
+    std::string Store;
+};
+
+TEST_F(ConvertCommandTest, EveryMemberBecomesAContentFileAndAnEntryInNameTableOrder) {
+    // The names are listed out of the order of their name hashes, which is
+    // the order of the index.
+    const std::vector<Member> members = {
+        Stored("a:b*c?.txt", std::string("\0\1\2", 3), "a_b_c_.txt"),
+        Stored("data\\field.dds", std::string(10000, 'F') + "end", "data_field.dds"),
+        Stored("units.ini", "[units]\r\n"),
+    };
+    PutGameArchive("Maps.mix", MixWriter()
+                                   .Add("a:b*c?.txt", members[0].bytes)
+                                   .Add("Data\\Field.DDS", members[1].bytes)
+                                   .Add("UNITS.ini", members[2].bytes));
+
+    ExpectSuccess(Convert("Maps.mix"));
+
+    ExpectStored(members);
+    EXPECT_EQ(ListFolder(StorePath("packages")), std::vector<std::string>{InfoFileName("Maps")});
+    EXPECT_EQ(ReadFile(InfoPath("Maps")), PackageInfo("Maps", "1.0", "Jane Doe", members));
+    // Converting does not install: no index is written.
+    EXPECT_FALSE(Exists(StorePath("packages.dat")));
+}
+
+TEST_F(ConvertCommandTest, WorkedExampleRecordIsWrittenByteForByte) {
+    PutGameArchive("pk.mix", MixWriter().Add("a.dat", "0123456789"));
+
+    ExpectSuccess(Convert("pk.mix", "1", "me"));
+
+    EXPECT_EQ(ReadFile(StorePath("files/A684C7C6.a.dat")), "0123456789");
+    EXPECT_EQ(ReadFile(InfoPath("pk")), std::string("\x41\x54\x41\x44\x0F\x00\x00\x00"
+                                                    "\x02\x00\x70\x6B\x01\x00\x31\x02\x00\x6D\x65\x02\x00\x00\x00"
+                                                    "\x45\x4C\x49\x46\x0F\x00\x00\x00"
+                                                    "\xC6\xC7\x84\xA6\x0A\x00\x00\x00\x05\x00\x61\x2E\x64\x61\x74",
+                                                    46));
+}
+
+TEST_F(ConvertCommandTest, PackageNameIsCutAtTheLastDotBeforeTheFolderIsRemoved) {
+    struct Case {
+        std::string typed;     // as given to convert
+        std::string location;  // where the archive lies
+        std::string packageName;
+    };
+    const std::vector<Case> cases = {
+        {"a.b.mix", GameFiles + "/a.b.mix", "a.b"},
+        {"dir/c.d.mix", GameFiles + "/dir/c.d.mix", "c.d"},
+        {"archive", GameFiles + "/archive", "archive"},
+        {"x.y/second", GameFiles + "/x.y/second", "x"},
+        {"sub\\Field.mix", GameFiles + "/sub/Field.mix", "Field"},
+        {"C:\\p.q\\third", ProgramFolder + "/C:/p.q/third", "p"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.typed);
+        PutArchive(test.location, MixWriter().Add("m.txt", test.typed));
+        ExpectSuccess(Convert(test.typed, "v", "me"));
+        EXPECT_EQ(ReadFile(InfoPath(test.packageName)),
+                  PackageInfo(test.packageName, "v", "me", {Stored("m.txt", test.typed)}));
+    }
+    EXPECT_EQ(ListFolder(StorePath("packages")).size(), cases.size());
+}
+
+TEST_F(ConvertCommandTest, RelativeNamesAreFoundInTheGameFolderAndAbsoluteOnesAsTheyStand) {
+    PutArchive(Folder / "elsewhere/Abs.mix", MixWriter().Add("abs.txt", "absolute"));
+    PutArchive(Folder / "Local.mix", MixWriter().Add("local.txt", "local"));
+
+    ExpectSuccess(Convert(Folder / "elsewhere/Abs.mix"));
+    EXPECT_EQ(ReadFile(InfoPath("Abs")), PackageInfo("Abs", "1.0", "Jane Doe", {Stored("abs.txt", "absolute")}));
+
+    // The working folder is not searched: only the game's file folder is.
+    const ProgramResult local = Convert("Local.mix");
+    EXPECT_EQ(local.exitCode, 0);
+    EXPECT_EQ(local.err, "Failed to open input file 'Local.mix'.\r\n");
+    EXPECT_FALSE(Exists(InfoPath("Local")));
+}
+
+TEST_F(ConvertCommandTest, UnreadableArchiveIsReportedWithTheNameAsTypedAndWritesNothing) {
+    PutGameArchive("Foreign.mix", MixWriter().Magic("MIX2").Add("a.txt", "a"));
+    PutGameArchive("Short.mix", MixWriter().Add("a.txt", "a").EntryCount(1000));
+    for (const std::string typed : {"Missing.mix", "sub\\Missing.mix", "Foreign.mix", "Short.mix"}) {
+        SCOPED_TRACE(typed);
+        const ProgramResult result = Convert(typed);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "Failed to open input file '" + typed + "'.\r\n");
+    }
+    EXPECT_FALSE(Exists(Store));
+}
+
+TEST_F(ConvertCommandTest, EmptyArchiveGivesAPackageWithoutFiles) {
+    PutGameArchive("Empty.mix", MixWriter());
+
+    ExpectSuccess(Convert("Empty.mix"));
+
+    EXPECT_EQ(ReadFile(InfoPath("Empty")), PackageInfo("Empty", "1.0", "Jane Doe"));
+    EXPECT_FALSE(Exists(StorePath("files")));
+}
+
+TEST_F(ConvertCommandTest, ZeroLengthMemberGivesChecksumZeroAndAnEmptyContentFile) {
+    PutGameArchive("Zero.mix", MixWriter().Add("empty.ini", "").Add("full.ini", "x"));
+
+    ExpectSuccess(Convert("Zero.mix"));
+
+    const std::vector<Member> members = {Stored("empty.ini", ""), Stored("full.ini", "x")};
+    EXPECT_EQ(members[0].storedName, "00000000.empty.ini");
+    ExpectStored(members);
+    EXPECT_EQ(ReadFile(InfoPath("Zero")), PackageInfo("Zero", "1.0", "Jane Doe", members));
+}
+
+TEST_F(ConvertCommandTest, SecondConversionRewritesNoContentFileAndReplacesThePackageInfoFile) {
+    const std::vector<Member> members = {Stored("a.txt", "alpha"), Stored("b.txt", "beta")};
+    PutGameArchive("Twice.mix", MixWriter().Add("a.txt", "alpha").Add("b.txt", "beta"));
+    ExpectSuccess(Convert("Twice.mix", "1"));
+    const auto firstTime = WriteTimeOf(ContentPath(members[0]));
+    // A file under an existing name is trusted, whatever it holds.
+    WriteFile(ContentPath(members[1]), "kept");
+
+    ExpectSuccess(Convert("Twice.mix", "2"));
+
+    EXPECT_EQ(WriteTimeOf(ContentPath(members[0])), firstTime);
+    EXPECT_EQ(ReadFile(ContentPath(members[1])), "kept");
+    EXPECT_EQ(ListFolder(StorePath("files")), StoredNames(members));
+    EXPECT_EQ(ReadFile(InfoPath("Twice")), PackageInfo("Twice", "2", "Jane Doe", members));
+    EXPECT_EQ(ListFolder(StorePath("packages")), std::vector<std::string>{InfoFileName("Twice")});
+}
+
+TEST_F(ConvertCommandTest, ContentFilesAreSharedByNameAndChecksumOnly) {
+    PutGameArchive("One.mix", MixWriter().Add("shared.ini", "same").Add("copy1.txt", "twin").Add("copy2.txt", "twin"));
+    PutGameArchive("Two.mix", MixWriter().Add("SHARED.INI", "same").Add("other.ini", "same"));
+
+    ExpectSuccess(Convert("One.mix"));
+    const auto sharedTime = WriteTimeOf(ContentPath(Stored("shared.ini", "same")));
+    ExpectSuccess(Convert("Two.mix"));
+
+    const std::vector<Member> all = {Stored("shared.ini", "same"), Stored("copy1.txt", "twin"),
+                                     Stored("copy2.txt", "twin"), Stored("other.ini", "same")};
+    ExpectStored(all);
+    EXPECT_EQ(WriteTimeOf(ContentPath(all[0])), sharedTime);
+    EXPECT_EQ(ReadFile(InfoPath("Two")), PackageInfo("Two", "1.0", "Jane Doe", {all[0], all[3]}));
+}
+
+TEST_F(ConvertCommandTest, NameMissingFromTheIndexIsSkippedAndTheRestConverted) {
+    PutGameArchive("Holes.mix",
+                   MixWriter().Add("a.txt", "a").AddUnindexed("Ghost.dat", "boo").Add("b.txt", "b"));
+
+    const ProgramResult result = Convert("Holes.mix");
+
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Skipping 'Ghost.dat': not in the archive index.\r\n");
+    const std::vector<Member> members = {Stored("a.txt", "a"), Stored("b.txt", "b")};
+    ExpectStored(members);
+    EXPECT_EQ(ReadFile(InfoPath("Holes")), PackageInfo("Holes", "1.0", "Jane Doe", members));
+}
+
+// The cases that abandon a conversion share one archive: the first member is
+// stored, the second cannot be, the third is never reached.
+class AbandonedConversionTest : public ConvertCommandTest {
+protected:
+    AbandonedConversionTest() {
+        PutGameArchive("Stop.mix", MixWriter().Add("first.txt", "one").Add("second.txt", "two").Add("third.txt", "3"));
+        // An older package-info file, which an abandoned conversion must leave alone.
+        WriteFile(InfoPath("Stop"), "older");
+    }
+
+    void ExpectAbandonedAfterTheFirstMember(const ProgramResult& result) {
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "Failed to open file.\r\n");
+        EXPECT_EQ(ReadFile(ContentPath(First)), "one");
+        EXPECT_FALSE(Exists(ContentPath(Second)));
+        EXPECT_FALSE(Exists(ContentPath(Third)));
+        EXPECT_EQ(ReadFile(InfoPath("Stop")), "older");
+        EXPECT_EQ(ListFolder(StorePath("packages")), std::vector<std::string>{InfoFileName("Stop")});
+    }
+
+    const Member First = Stored("first.txt", "one");
+    const Member Second = Stored("second.txt", "two");
+    const Member Third = Stored("third.txt", "3");
+};
+
+TEST_F(AbandonedConversionTest, ContentFileThatCannotBeCreatedStopsTheConversion) {
+    // A folder where the file must be written: opening it for writing fails
+    // whoever runs the test.
+    testsupport::MakeFolders(ContentPath(Second) + ".part");
+
+    ExpectAbandonedAfterTheFirstMember(Convert("Stop.mix"));
+    std::vector<std::string> expected = {First.storedName, Second.storedName + ".part"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListFolder(StorePath("files")), expected);
+}
+
+TEST_F(AbandonedConversionTest, ContentFileThatCannotBeWrittenCompletelyLeavesNoFileBehind) {
+    testsupport::MakeFolders(StorePath("files"));
+    // Writes to this device fail for lack of space.
+    std::filesystem::create_symlink("/dev/full", ContentPath(Second) + ".part");
+
+    ExpectAbandonedAfterTheFirstMember(Convert("Stop.mix"));
+    EXPECT_EQ(ListFolder(StorePath("files")), std::vector<std::string>{First.storedName});
+}
+
+TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeCreatedIsReportedAndTheContentStays) {
+    PutGameArchive("Maps.mix", MixWriter().Add("a.txt", "a"));
+    WriteFile(StorePath("packages"), "not a folder");
+
+    const ProgramResult result = Convert("Maps.mix");
+
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
+                              InfoFileName("Maps") + "'.\r\n");
+    ExpectStored({Stored("a.txt", "a")});
+}
+
+TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeWrittenCompletelyKeepsTheOlderOne) {
+    PutGameArchive("Maps.mix", MixWriter().Add("a.txt", "a"));
+    ExpectSuccess(Convert("Maps.mix", "1"));
+    const std::string older = ReadFile(InfoPath("Maps"));
+    std::filesystem::create_symlink("/dev/full", InfoPath("Maps") + ".part");
+
+    const ProgramResult result = Convert("Maps.mix", "2");
+
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
+                              InfoFileName("Maps") + "'.\r\n");
+    EXPECT_EQ(ReadFile(InfoPath("Maps")), older);
+    EXPECT_EQ(ListFolder(StorePath("packages")), std::vector<std::string>{InfoFileName("Maps")});
+}
+
+TEST_F(ConvertCommandTest, ConvertedPackageInstallsListsAndUninstalls) {
+    const std::vector<Member> members = {Stored("maps\\field.dds", "field", "maps_field.dds"),
+                                         Stored("rules.ini", "rules")};
+    PutGameArchive("Maps.mix", MixWriter().Add("Maps\\Field.dds", "field").Add("Rules.ini", "rules"));
+    PutGameArchive("Units.mix", MixWriter().Add("rules.ini", "rules"));
+    ExpectSuccess(Convert("Maps.mix", "1.2", "Jane Doe"));
+    ExpectSuccess(Convert("Units.mix", "3", "Joe"));
+
+    EXPECT_EQ(Run({"install", "maps"}).out, "Package 'maps' is now installed.\r\n");
+    EXPECT_EQ(Run({"install", "Units"}).out, "Package 'Units' is now installed.\r\n");
+    EXPECT_EQ(Run({"list"}).out,
+              "The following packages are installed:\r\nMaps version 1.2 by Jane Doe\r\nUnits version 3 by Joe\r\n");
+
+    const ProgramResult uninstall = Run({"uninstall", "Maps"});
+    EXPECT_EQ(uninstall.out, "Package 'Maps' is now uninstalled.\r\n");
+    EXPECT_EQ(uninstall.err, "");
+    EXPECT_FALSE(Exists(InfoPath("Maps")));
+    ExpectStored({members[1]});
+    EXPECT_EQ(Run({"list"}).out, "The following packages are installed:\r\nUnits version 3 by Joe\r\n");
+}
+
+}  // namespace
