@@ -1,7 +1,11 @@
+#include "platform/Console.h"
 #include "quillbox/CommandDispatcher.h"
 #include "quillbox/Commands.h"
 
 int main(int argc, char** argv) {
+    platform::PrepareConsole();
     RegisterDataFactories();
-    return DispatchCommand(argc, argv);
+    const int exitCode = DispatchCommand(argc, argv);
+    FinishPackageStore();
+    return exitCode;
 }

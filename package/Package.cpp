@@ -1,0 +1,95 @@
+#include "package/Package.h"
+
+#include "foundation/ChunkReader.h"
+#include "foundation/ChunkWriter.h"
+
+namespace {
+
+// Records are little-endian on disk whatever the host's byte order.
+uint32_t DecodeWord(const unsigned char* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+bool WriteWord(ChunkWriter& writer, uint32_t value) {
+    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                    static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    return writer.Write(bytes, 4) == 4;
+}
+
+// A word that the chunk does not hold is left as it was.
+void ReadWord(ChunkReader& reader, uint32_t& value) {
+    unsigned char bytes[4];
+    if (reader.Read(bytes, 4) == 4) {
+        value = DecodeWord(bytes);
+    }
+}
+
+bool WriteText(ChunkWriter& writer, const StringClass& text) {
+    const int expected = 2 + (text.GetLength() & 0xFFFF);
+    return writer.WriteString(text) == expected;
+}
+
+}  // namespace
+
+Package::Package(const char* name, const char* version, const char* author)
+    : name(name), version(version), author(author), revision(2) {}
+
+Package::Package(ChunkReader& reader) {
+    while (reader.OpenChunk()) {
+        if (reader.CurrentChunkId() == DataChunkId) {
+            ReadData(reader);
+        } else if (reader.CurrentChunkId() == FileChunkId) {
+            ReadFileEntry(reader);
+        }
+        reader.CloseChunk();
+    }
+}
+
+Package::~Package() = default;
+
+void Package::ReadData(ChunkReader& reader) {
+    reader.ReadString(name);
+    reader.ReadString(version);
+    reader.ReadString(author);
+    uint32_t word = static_cast<uint32_t>(revision);
+    ReadWord(reader, word);
+    revision = static_cast<int32_t>(word);
+}
+
+void Package::ReadFileEntry(ChunkReader& reader) {
+    uint32_t crc = 0;
+    uint32_t size = 0;
+    StringClass fileName;
+    ReadWord(reader, crc);
+    ReadWord(reader, size);
+    reader.ReadString(fileName);
+    AddFile(PackageFileInfo(crc, static_cast<int32_t>(size), fileName));
+}
+
+void Package::AddFile(const PackageFileInfo& info) {
+    // A fixed growth step would copy the whole list again every ten entries;
+    // growing with the list keeps a record of many files linear to build.
+    if (files.Count() == files.Length() && files.Count() / 2 > files.GetGrowthStep()) {
+        files.SetGrowthStep(files.Count() / 2);
+    }
+    files.Add(info);
+}
+
+bool Package::Save(ChunkWriter& writer) const {
+    bool complete = writer.BeginChunk(DataChunkId);
+    complete &= WriteText(writer, name);
+    complete &= WriteText(writer, version);
+    complete &= WriteText(writer, author);
+    complete &= WriteWord(writer, static_cast<uint32_t>(revision));
+    complete &= writer.EndChunk();
+    for (int index = 0; index < files.Count(); ++index) {
+        const PackageFileInfo& info = files[index];
+        complete &= writer.BeginChunk(FileChunkId);
+        complete &= WriteWord(writer, info.crc);
+        complete &= WriteWord(writer, static_cast<uint32_t>(info.size));
+        complete &= WriteText(writer, info.name);
+        complete &= writer.EndChunk();
+    }
+    return complete;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/SimpleVecClass.h"
+
+class ChunkReader;
+class DirectoryStructure;
+class Filesystem;
+class MemoryFile;
+class Package;
+
+// The registry of installed packages, kept in the store's index file. It owns
+// every Package in its list; a package's identifier is HashName of its name.
+class PackageManager {
+public:
+    static constexpr uint32_t IndexChunkId = 0x50434B47;
+
+    // A manager over a store and its layout, with an empty list.
+    PackageManager(Filesystem& store, DirectoryStructure& layout);
+    // Deletes every package. The index is saved by whoever destroys the
+    // manager (ReleaseInstance), so that a failed save can be reported.
+    virtual ~PackageManager();
+    PackageManager(const PackageManager&) = delete;
+    PackageManager& operator=(const PackageManager&) = delete;
+
+    // The process-wide manager over the store filesystem, loaded on first use.
+    static PackageManager& GetInstance();
+    // Saves the index and destroys the process-wide manager, when there is
+    // one; false when the index could not be saved. Runs at normal exit when
+    // nobody did it earlier.
+    static bool ReleaseInstance();
+
+    // Appends every package the index holds (none when it cannot be opened).
+    // GetInstance runs it once.
+    void Load();
+    // Writes the index so that it is replaced whole or not at all; false when
+    // it could not be written, and the old index is then left as it was.
+    bool Save();
+
+    int GetPackageCount() const { return packages.Count(); }
+    Package* GetPackage(int index) const { return packages[index]; }
+    // The first package in list order whose name hashes to the identifier.
+    Package* FindPackage(uint32_t id) const;
+    // Reads one record from a package-info stream and appends it. A stream
+    // without a record still adds a package; null only when memory ran out.
+    Package* AddPackage(ChunkReader& reader);
+    // Takes the package out of the list, keeping the order of the others; the
+    // caller deletes it. False when it is not in the list.
+    bool RemovePackage(Package* package);
+    // Deletes every file in the content folder that no package lists, except
+    // names beginning with a dot.
+    void RemoveUnusedFiles();
+
+private:
+    bool WriteIndex(MemoryFile& contents) const;
+
+    Filesystem& Store;
+    DirectoryStructure& Layout;
+    SimpleDynVecClass<Package*> packages;
+};

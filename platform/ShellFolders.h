@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+// The folders a program of this system bases its data folders on: its own
+// folder and the user's Documents and application-data folders.
+namespace platform {
+
+// The folder of the running program, symbolic links resolved, without a
+// trailing separator ("" for the root folder).
+std::string GetProgramFolder();
+
+// The user's Documents folder; false when the lookup failed.
+bool GetDocumentsFolder(std::string& folder);
+
+// The user's application-data folder; false when the lookup failed.
+bool GetApplicationDataFolder(std::string& folder);
+
+}  // namespace platform

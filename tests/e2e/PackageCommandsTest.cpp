@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "foundation/HashName.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testsupport::Exists;
+using testsupport::ListFolder;
+using testsupport::ProgramResult;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+std::string Le32(uint32_t value) {
+    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+            static_cast<char>(value >> 24)};
+}
+
+std::string Text(const std::string& text) {
+    return std::string{static_cast<char>(text.size()), static_cast<char>(text.size() >> 8)} + text;
+}
+
+std::string Chunk(uint32_t id, const std::string& payload, uint32_t flags = 0) {
+    return Le32(id) + Le32(static_cast<uint32_t>(payload.size()) | flags) + payload;
+}
+
+struct ContentFile {
+    uint32_t crc;
+    std::string name;
+};
+
+// A package-info file as the store holds it.
+std::string PackageInfo(const std::string& name, const std::string& version, const std::string& author,
+                        const std::vector<ContentFile>& files = {}) {
+    std::string bytes = Chunk(0x44415441, Text(name) + Text(version) + Text(author) + Le32(2));
+    for (const ContentFile& file : files) {
+        bytes += Chunk(0x46494C45, Le32(file.crc) + Le32(1) + Text(file.name));
+    }
+    return bytes;
+}
+
+std::string IndexEntry(const std::string& record) { return Chunk(0x50434B47, record, 0x80000000u); }
+
+std::string InfoFileName(const std::string& packageName) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%08x.kpi", HashName(packageName.c_str()));
+    return name;
+}
+
+const std::string WorkedRecord = std::string(
+    "\x41\x54\x41\x44\x0F\x00\x00\x00"
+    "\x02\x00\x70\x6B\x01\x00\x31\x02\x00\x6D\x65\x02\x00\x00\x00"
+    "\x45\x4C\x49\x46\x0F\x00\x00\x00"
+    "\xC6\xC7\x84\xA6\x0A\x00\x00\x00\x05\x00\x61\x2E\x64\x61\x74",
+    46);
+
+// A copy of the program in a fresh folder: with no paths.ini its program
+// folder is that folder, and the store lies below it.
+class PackageCommandsTest : public ::testing::Test {
+protected:
+    PackageCommandsTest() {
+        Program = Folder / "Quillbox";
+        testsupport::CopyFile(QUILLBOX_EXE, Program);
+        std::filesystem::permissions(Program, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+        const std::string programFolder = std::filesystem::canonical(Folder.Path()).string();
+        Store = programFolder + "/Ironveil/Ironveil/mofs";
+        // The program keeps its own spelling of the store folder in messages.
+        IndexName = programFolder + "\\Ironveil\\Ironveil\\mofs/packages.dat";
+    }
+
+    ProgramResult Run(const std::vector<std::string>& arguments) {
+        return testsupport::RunProgram(Program, arguments, Folder.Path(), {"HOME=" + Folder.Path()});
+    }
+
+    std::string StorePath(const std::string& relative) const { return Store + "/" + relative; }
+
+    void PlaceInfo(const std::string& packageName, const std::string& bytes) {
+        WriteFile(StorePath("packages/" + InfoFileName(packageName)), bytes);
+    }
+
+    void Install(const std::string& packageName) {
+        const ProgramResult result = Run({"install", packageName});
+        ASSERT_EQ(result.out, "Package '" + packageName + "' is now installed.\r\n") << result.err;
+    }
+
+    TempDir Folder;
+    std::string Program;
+    std::string Store;
+    std::string IndexName;
+};
+
+TEST_F(PackageCommandsTest, ListOfAnEmptyStoreLeavesAnEmptyIndex) {
+    const ProgramResult result = Run({"list"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "No packages are installed.\r\n");
+    EXPECT_EQ(result.err, "");
+    ASSERT_TRUE(Exists(StorePath("packages.dat")));
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
+}
+
+TEST_F(PackageCommandsTest, InstalledPackageIsIndexedByteForByteAndListedAfterARestart) {
+    PlaceInfo("pk", WorkedRecord);
+    const ProgramResult install = Run({"install", "pk"});
+    EXPECT_EQ(install.exitCode, 0);
+    EXPECT_EQ(install.out, "Package 'pk' is now installed.\r\n");
+    EXPECT_EQ(install.err, "");
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), std::string("\x47\x4B\x43\x50\x2E\x00\x00\x80", 8) + WorkedRecord);
+
+    const ProgramResult list = Run({"LIST"});
+    EXPECT_EQ(list.out, "The following packages are installed:\r\npk version 1 by me\r\n");
+    EXPECT_EQ(list.err, "");
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), std::string("\x47\x4B\x43\x50\x2E\x00\x00\x80", 8) + WorkedRecord);
+}
+
+TEST_F(PackageCommandsTest, InstallingANameThatDiffersOnlyInCaseIsRefused) {
+    PlaceInfo("foo", PackageInfo("foo", "1", "me"));
+    Install("foo");
+    const ProgramResult again = Run({"install", "Foo"});
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(again.out, "");
+    EXPECT_EQ(again.err, "This package has already been installed.\r\n");
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(PackageInfo("foo", "1", "me")));
+}
+
+TEST_F(PackageCommandsTest, InstallWithoutPackageInfoFileNamesTheStorePath) {
+    const ProgramResult result = Run({"install", "Missing"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Could not open file 'packages/" + InfoFileName("Missing") + "'.\r\n");
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
+}
+
+TEST_F(PackageCommandsTest, UninstallOfAnUnknownNameChangesNothing) {
+    PlaceInfo("A", PackageInfo("A", "1", "x"));
+    Install("A");
+    const ProgramResult result = Run({"uninstall", "B"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Could not find package to uninstall.\r\n");
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(PackageInfo("A", "1", "x")));
+}
+
+TEST_F(PackageCommandsTest, ListOrderFollowsInstallOrderAcrossRuns) {
+    for (const char* name : {"A", "B", "C"}) {
+        PlaceInfo(name, PackageInfo(name, std::string("v") + name, "x"));
+        Install(name);
+    }
+    EXPECT_EQ(Run({"list"}).out, "The following packages are installed:\r\nA version vA by x\r\n"
+                                 "B version vB by x\r\nC version vC by x\r\n");
+    const ProgramResult uninstall = Run({"uninstall", "b"});
+    EXPECT_EQ(uninstall.out, "Package 'b' is now uninstalled.\r\n");
+    EXPECT_EQ(uninstall.err, "");
+    EXPECT_FALSE(Exists(StorePath("packages/" + InfoFileName("B"))));
+    EXPECT_TRUE(Exists(StorePath("packages/" + InfoFileName("A"))));
+    EXPECT_EQ(Run({"list"}).out, "The following packages are installed:\r\nA version vA by x\r\nC version vC by x\r\n");
+}
+
+TEST_F(PackageCommandsTest, UninstallDeletesOnlyContentFilesNoOtherPackageLists) {
+    PlaceInfo("Maps", PackageInfo("Maps", "1", "x", {{0x11, "Shared.ini"}, {0x22, "maps/field.dds"}}));
+    PlaceInfo("Units", PackageInfo("Units", "1", "x", {{0x11, "shared.ini"}, {0x33, "units.ini"}}));
+    Install("Maps");
+    Install("Units");
+    for (const char* name : {"00000011.shared.ini", "00000022.maps_field.dds", "00000033.units.ini",
+                             "00000033.UNITS.INI", ".hidden", "00000044.next.dds.part"}) {
+        WriteFile(StorePath(std::string("files/") + name), "x");
+    }
+
+    EXPECT_EQ(Run({"uninstall", "maps"}).out, "Package 'maps' is now uninstalled.\r\n");
+    EXPECT_EQ(ListFolder(StorePath("files")),
+              (std::vector<std::string>{".hidden", "00000011.shared.ini", "00000033.units.ini"}));
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")),
+              IndexEntry(PackageInfo("Units", "1", "x", {{0x11, "shared.ini"}, {0x33, "units.ini"}})));
+
+    EXPECT_EQ(Run({"uninstall", "Units"}).out, "Package 'Units' is now uninstalled.\r\n");
+    EXPECT_EQ(ListFolder(StorePath("files")), std::vector<std::string>{".hidden"});
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
+    EXPECT_EQ(Run({"list"}).out, "No packages are installed.\r\n");
+}
+
+TEST_F(PackageCommandsTest, IndexThatCannotBeCreatedKeepsTheOldOneAndIsReported) {
+    PlaceInfo("A", PackageInfo("A", "1", "x"));
+    PlaceInfo("B", PackageInfo("B", "1", "x"));
+    Install("A");
+    const std::string before = ReadFile(StorePath("packages.dat"));
+    WriteFile(StorePath("packages.dat.new/blocker"), "x");
+
+    const ProgramResult result = Run({"install", "B"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "Package 'B' is now installed.\r\n");
+    EXPECT_EQ(result.err, "Could not save the package index '" + IndexName + "'.\r\n");
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), before);
+}
+
+TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndIsReported) {
+    PlaceInfo("A", PackageInfo("A", "1", "x"));
+    PlaceInfo("B", PackageInfo("B", "1", "x"));
+    Install("A");
+    const std::string before = ReadFile(StorePath("packages.dat"));
+    // Writes to this device fail for lack of space, whoever runs the test.
+    std::filesystem::create_symlink("/dev/full", StorePath("packages.dat.new"));
+
+    const ProgramResult result = Run({"install", "B"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "Could not save the package index '" + IndexName + "'.\r\n");
+    ASSERT_FALSE(std::filesystem::is_symlink(StorePath("packages.dat")));
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), before);
+    EXPECT_FALSE(Exists(StorePath("packages.dat.new")));
+    EXPECT_EQ(Run({"list"}).out, "The following packages are installed:\r\nA version 1 by x\r\n");
+}
+
+TEST_F(PackageCommandsTest, PathsIniCanMoveTheStoreToTheApplicationDataFolder) {
+    WriteFile(Folder / "DATA/paths.ini", "[paths]\r\nUseIvoFolder=0\r\nFileBase=Arena\r\n");
+    const std::string home = Folder / "home";
+    const ProgramResult result =
+        testsupport::RunProgram(Program, {"list"}, Folder.Path(), {"HOME=" + home, "XDG_DATA_HOME"});
+    EXPECT_EQ(result.out, "No packages are installed.\r\n");
+    EXPECT_TRUE(Exists(home + "/.local/share/Arena/Arena/mofs/packages.dat"));
+    EXPECT_FALSE(Exists(Folder / "Arena"));
+}
+
+TEST_F(PackageCommandsTest, WithoutHomeTheProgramFolderHoldsTheStore) {
+    WriteFile(Folder / "DATA/paths.ini", "[paths]\r\nUseIvoFolder=0\r\nFileBase=Arena\r\n");
+    const ProgramResult result = testsupport::RunProgram(Program, {"list"}, Folder.Path(), {"HOME"});
+    EXPECT_EQ(result.out, "No packages are installed.\r\n");
+    EXPECT_TRUE(Exists(Folder / "Arena/Arena/mofs/packages.dat"));
+}
+
+TEST_F(PackageCommandsTest, CommandsThatNeverReachTheStoreLeaveNoStore) {
+    Run({"install"});
+    Run({"unknown"});
+    EXPECT_FALSE(Exists(Folder / "Ironveil"));
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "file/FileClass.h"
+#include "package/DirectoryStructure.h"
+#include "package/FlatFilesystem.h"
+#include "package/PackageFileInfo.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testsupport::Exists;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+TEST(DirectoryStructureTest, NamesTheThreeKindsOfStoreFile) {
+    DirectoryStructure layout;
+    EXPECT_STREQ(layout.GetDatabasePath(), "packages.dat");
+    EXPECT_STREQ(layout.GetContentFilePath(PackageFileInfo(0x00ABCDEF, 1, "maps/a:b.dds")),
+                 "files/00ABCDEF.maps_a_b.dds");
+    EXPECT_STREQ(layout.GetContentFilePath(PackageFileInfo(0xA684C7C6, 1, "Upper.DAT")), "files/A684C7C6.upper.dat");
+    EXPECT_STREQ(layout.GetPackageInfoPath("00abcdef.kpi"), "packages/00abcdef.kpi");
+}
+
+TEST(FlatFilesystemTest, SanitizeFileNameReplacesTheNineReservedCharacters) {
+    EXPECT_STREQ(SanitizeFileName(nullptr), "");
+    EXPECT_STREQ(SanitizeFileName(""), "");
+    EXPECT_STREQ(SanitizeFileName("plain name.ini"), "plain name.ini");
+    EXPECT_STREQ(SanitizeFileName("a\\b/c:d*e?f\"g<h>i|j"), "a_b_c_d_e_f_g_h_i_j");
+}
+
+TEST(FlatFilesystemTest, GetParentPathCutsAtTheLastSeparatorOfEitherKind) {
+    struct Case {
+        const char* path;
+        const char* parent;
+    };
+    for (const Case& test : {Case{"a/b\\c.txt", "a/b"}, Case{"a\\b/c.txt", "a\\b"}, Case{"name.txt", ""},
+                             Case{"\\x", ""}, Case{"/x", ""}, Case{"/tmp/a", "/tmp"}, Case{"a/", "a"}, Case{"", ""}}) {
+        EXPECT_STREQ(GetParentPath(test.path), test.parent) << test.path;
+    }
+}
+
+TEST(FlatFilesystemTest, FullPathJoinsRootAndPathWithASlash) {
+    FlatFilesystem store("C:\\App\\Ironveil\\Ironveil\\mofs");
+    EXPECT_STREQ(store.GetFullPath("files/X.dat"), "C:\\App\\Ironveil\\Ironveil\\mofs/files/X.dat");
+}
+
+TEST(FlatFilesystemTest, GetFileCreatesTheMissingFoldersAndReturnsAnUnopenedFile) {
+    TempDir folder;
+    FlatFilesystem store((folder.Path() + "\\App\\mofs").c_str());
+    FileClass* file = store.GetFile("files/X.dat");
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(file->IsOpen());
+    EXPECT_TRUE(Exists(folder / "App/mofs/files"));
+    EXPECT_FALSE(Exists(folder / "App/mofs/files/X.dat"));
+    ASSERT_TRUE(file->Open(FileClass::WriteOnly));
+    EXPECT_EQ(file->Write("abc", 3), 3);
+    file->Close();
+    store.ReturnFile(file);
+    store.ReturnFile(nullptr);
+    EXPECT_EQ(ReadFile(folder / "App/mofs/files/X.dat"), "abc");
+    EXPECT_TRUE(store.FileExists("files/X.dat"));
+    EXPECT_TRUE(store.FileExists("files"));
+    EXPECT_FALSE(store.FileExists("files/Y.dat"));
+}
+
+TEST(FlatFilesystemTest, CreateParentFoldersMakesEveryLevel) {
+    TempDir folder;
+    CreateParentFolders((folder.Path() + "/a\\b/c/file.txt").c_str());
+    EXPECT_TRUE(Exists(folder / "a/b/c"));
+    EXPECT_FALSE(Exists(folder / "a/b/c/file.txt"));
+    CreateParentFolders("");
+    CreateParentFolders("relative-name-without-folder");
+    EXPECT_FALSE(Exists("relative-name-without-folder"));
+}
+
+TEST(FlatFilesystemTest, FileOperationsWorkBelowTheRoot) {
+    TempDir folder;
+    FlatFilesystem store(folder.Path().c_str());
+    WriteFile(folder / "a.txt", "first");
+    WriteFile(folder / "b.txt", "second");
+
+    store.MoveFile("a.txt", "b.txt");  // refused: the destination exists
+    EXPECT_EQ(ReadFile(folder / "a.txt"), "first");
+    store.CopyFile("a.txt", "b.txt");
+    EXPECT_EQ(ReadFile(folder / "b.txt"), "first");
+    store.MoveFile("a.txt", "c.txt");
+    EXPECT_FALSE(Exists(folder / "a.txt"));
+    EXPECT_EQ(ReadFile(folder / "c.txt"), "first");
+
+    WriteFile(folder / "d.txt", "newer");
+    EXPECT_TRUE(store.ReplaceFile("d.txt", "c.txt"));
+    EXPECT_EQ(ReadFile(folder / "c.txt"), "newer");
+    EXPECT_FALSE(store.ReplaceFile("missing.txt", "c.txt"));
+    EXPECT_EQ(ReadFile(folder / "c.txt"), "newer");
+
+    store.DeleteFile("c.txt");
+    store.DeleteFile("missing.txt");
+    EXPECT_FALSE(Exists(folder / "c.txt"));
+}
+
+}  // namespace

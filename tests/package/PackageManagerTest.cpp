@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "file/MemoryFile.h"
+#include "foundation/ChunkReader.h"
+#include "foundation/HashName.h"
+#include "package/DirectoryStructure.h"
+#include "package/FlatFilesystem.h"
+#include "package/Package.h"
+#include "package/PackageManager.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testsupport::Exists;
+using testsupport::ListFolder;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+std::string Le32(uint32_t value) {
+    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+            static_cast<char>(value >> 24)};
+}
+
+std::string Text(const std::string& text) {
+    return std::string{static_cast<char>(text.size()), static_cast<char>(text.size() >> 8)} + text;
+}
+
+std::string Chunk(uint32_t id, const std::string& payload, uint32_t flags = 0) {
+    return Le32(id) + Le32(static_cast<uint32_t>(payload.size()) | flags) + payload;
+}
+
+struct FileEntry {
+    uint32_t crc;
+    std::string name;
+};
+
+std::string Record(const std::string& name, const std::vector<FileEntry>& files = {}) {
+    std::string bytes = Chunk(Package::DataChunkId, Text(name) + Text("1.0") + Text("me") + Le32(2));
+    for (const FileEntry& file : files) {
+        bytes += Chunk(Package::FileChunkId, Le32(file.crc) + Le32(1) + Text(file.name));
+    }
+    return bytes;
+}
+
+std::string IndexEntry(const std::string& record) { return Chunk(PackageManager::IndexChunkId, record, 0x80000000u); }
+
+const std::string WorkedRecord = std::string(
+    "\x41\x54\x41\x44\x0F\x00\x00\x00"
+    "\x02\x00\x70\x6B\x01\x00\x31\x02\x00\x6D\x65\x02\x00\x00\x00"
+    "\x45\x4C\x49\x46\x0F\x00\x00\x00"
+    "\xC6\xC7\x84\xA6\x0A\x00\x00\x00\x05\x00\x61\x2E\x64\x61\x74",
+    46);
+
+class PackageManagerTest : public ::testing::Test {
+protected:
+    std::string StorePath(const std::string& relative) const { return Folder / ("mofs/" + relative); }
+
+    Package* Add(PackageManager& manager, const std::string& record) {
+        MemoryFile file;
+        file.Write(record.data(), static_cast<int>(record.size()));
+        file.Seek(0, FileClass::FromStart);
+        ChunkReader reader(&file);
+        return manager.AddPackage(reader);
+    }
+
+    TempDir Folder;
+    FlatFilesystem Store{(Folder.Path() + "/mofs").c_str()};
+    DirectoryStructure Layout;
+    PackageManager Manager{Store, Layout};
+};
+
+TEST_F(PackageManagerTest, MissingIndexIsAnEmptyRegistrySavedAsZeroBytes) {
+    Manager.Load();
+    EXPECT_EQ(Manager.GetPackageCount(), 0);
+    EXPECT_TRUE(Manager.Save());
+    ASSERT_TRUE(Exists(StorePath("packages.dat")));
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
+    EXPECT_EQ(ListFolder(StorePath("")), std::vector<std::string>{"packages.dat"});
+}
+
+TEST_F(PackageManagerTest, WorkedExampleIndexIs54Bytes) {
+    Add(Manager, WorkedRecord);
+    EXPECT_TRUE(Manager.Save());
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), std::string("\x47\x4B\x43\x50\x2E\x00\x00\x80", 8) + WorkedRecord);
+}
+
+TEST_F(PackageManagerTest, LoadReadsBackWhatSaveWroteInOrder) {
+    Add(Manager, Record("Alpha", {{1, "a.dat"}, {2, "B.DAT"}}));
+    Add(Manager, Record("Beta"));
+    Add(Manager, Record("Gamma", {{3, "c.dat"}}));
+    ASSERT_TRUE(Manager.Save());
+
+    PackageManager reloaded(Store, Layout);
+    reloaded.Load();
+    ASSERT_EQ(reloaded.GetPackageCount(), 3);
+    EXPECT_STREQ(reloaded.GetPackage(0)->GetName(), "Alpha");
+    EXPECT_STREQ(reloaded.GetPackage(1)->GetName(), "Beta");
+    EXPECT_STREQ(reloaded.GetPackage(2)->GetName(), "Gamma");
+    ASSERT_EQ(reloaded.GetPackage(0)->GetFileCount(), 2);
+    EXPECT_STREQ(reloaded.GetPackage(0)->GetFileInfo(1).name, "b.dat");
+    EXPECT_EQ(reloaded.GetPackage(2)->GetFileInfo(0).crc, 3u);
+    EXPECT_STREQ(reloaded.GetPackage(2)->GetVersion(), "1.0");
+}
+
+TEST_F(PackageManagerTest, FindPackageIgnoresLetterCaseAndRemoveKeepsTheOrder) {
+    Package* maps = Add(Manager, Record("Maps"));
+    Package* units = Add(Manager, Record("Units"));
+    Package* sounds = Add(Manager, Record("Sounds"));
+    EXPECT_EQ(Manager.FindPackage(HashName("MAPS")), maps);
+    EXPECT_EQ(Manager.FindPackage(HashName("units")), units);
+    EXPECT_EQ(Manager.FindPackage(HashName("Nothing")), nullptr);
+
+    EXPECT_TRUE(Manager.RemovePackage(units));
+    EXPECT_FALSE(Manager.RemovePackage(units));
+    delete units;
+    ASSERT_EQ(Manager.GetPackageCount(), 2);
+    EXPECT_EQ(Manager.GetPackage(0), maps);
+    EXPECT_EQ(Manager.GetPackage(1), sounds);
+    EXPECT_EQ(Manager.FindPackage(HashName("Units")), nullptr);
+}
+
+TEST_F(PackageManagerTest, RemoveUnusedFilesKeepsSharedAndDotFilesAndDeletesTheRest) {
+    Package* first = Add(Manager, Record("First", {{0xA1, "shared.dat"}, {0xB2, "maps/own:1.dds"}}));
+    Add(Manager, Record("Second", {{0xA1, "Shared.dat"}}));
+    for (const char* name : {"000000A1.shared.dat", "000000B2.maps_own_1.dds", "000000A1.SHARED.DAT", ".keep",
+                             "000000C3.partial.dat.part", "stray.txt"}) {
+        WriteFile(StorePath(std::string("files/") + name), "x");
+    }
+    testsupport::MakeFolders(StorePath("files/sub"));
+
+    Manager.RemovePackage(first);
+    delete first;
+    Manager.RemoveUnusedFiles();
+    EXPECT_EQ(ListFolder(StorePath("files")), (std::vector<std::string>{".keep", "000000A1.shared.dat", "sub"}));
+
+    Package* second = Manager.GetPackage(0);
+    Manager.RemovePackage(second);
+    delete second;
+    Manager.RemoveUnusedFiles();
+    EXPECT_EQ(ListFolder(StorePath("files")), (std::vector<std::string>{".keep", "sub"}));
+}
+
+TEST_F(PackageManagerTest, RemoveUnusedFilesWithoutContentFolderDoesNothing) {
+    Add(Manager, Record("First", {{1, "a"}}));
+    Manager.RemoveUnusedFiles();
+    EXPECT_FALSE(Exists(StorePath("files")));
+}
+
+TEST_F(PackageManagerTest, SaveThatCannotCreateTheNewIndexKeepsTheOldOne) {
+    WriteFile(StorePath("packages.dat"), IndexEntry(WorkedRecord));
+    WriteFile(StorePath("packages.dat.new/blocker"), "x");  // a folder cannot be opened as a file
+    Add(Manager, Record("Other"));
+    EXPECT_FALSE(Manager.Save());
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(WorkedRecord));
+}
+
+TEST_F(PackageManagerTest, SaveThatCannotWriteCompletelyKeepsTheOldIndexAndRemovesTheNewFile) {
+    WriteFile(StorePath("packages.dat"), IndexEntry(WorkedRecord));
+    // Every write to this device fails with "no space left", even for root.
+    std::filesystem::create_symlink("/dev/full", StorePath("packages.dat.new"));
+    Add(Manager, Record("Other", {{1, "a"}}));
+    EXPECT_FALSE(Manager.Save());
+    ASSERT_FALSE(std::filesystem::is_symlink(StorePath("packages.dat")));
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(WorkedRecord));
+    EXPECT_FALSE(Exists(StorePath("packages.dat.new")));
+}
+
+TEST_F(PackageManagerTest, ForeignTopLevelChunkLoadsAsAnEmptyPackageAndIsSavedBackAsIndexEntry) {
+    WriteFile(StorePath("packages.dat"), IndexEntry(WorkedRecord) + Chunk(0x11223344, ""));
+    Manager.Load();
+    ASSERT_EQ(Manager.GetPackageCount(), 2);
+    EXPECT_STREQ(Manager.GetPackage(0)->GetName(), "pk");
+    EXPECT_STREQ(Manager.GetPackage(1)->GetName(), "");
+    EXPECT_EQ(Manager.GetPackage(1)->GetFileCount(), 0);
+    ASSERT_TRUE(Manager.Save());
+    const std::string emptyRecord = Chunk(Package::DataChunkId, Text("") + Text("") + Text("") + Le32(0));
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(WorkedRecord) + IndexEntry(emptyRecord));
+}
+
+TEST_F(PackageManagerTest, IndexClaimingMoreThanItHoldsYieldsWhatCouldBeRead) {
+    const std::string truncated = Le32(PackageManager::IndexChunkId) + Le32(0xFFFFFFFF) + WorkedRecord.substr(0, 30);
+    WriteFile(StorePath("packages.dat"), truncated);
+    Manager.Load();
+    ASSERT_EQ(Manager.GetPackageCount(), 1);
+    EXPECT_STREQ(Manager.GetPackage(0)->GetName(), "pk");
+    EXPECT_STREQ(Manager.GetPackage(0)->GetAuthor(), "me");
+    EXPECT_EQ(Manager.GetPackage(0)->GetFileCount(), 0);
+}
+
+}  // namespace
