@@ -7,7 +7,7 @@ DownloadManager* DownloadManager::GetInstance() {
     return &instance;
 }
 
-DownloadManager::DownloadManager() {
+DownloadManager::DownloadManager() : idleEvent(platform::CreateAutoResetEvent()) {
     GetInternetHandle();
     worker.AddObserver(this);
 }
@@ -18,6 +18,7 @@ DownloadManager::~DownloadManager() {
         StopWorker();
     }
     worker.RemoveObserver(this);
+    platform::DestroyEvent(idleEvent);
 }
 
 void DownloadManager::StartWorker() {
@@ -89,6 +90,10 @@ void DownloadManager::OnTaskCompleted(ThreadPoolWorker<DownloadTask>*, DownloadT
     task->state = DownloadTask::Finished;
 }
 
+bool DownloadManager::WaitForIdleWorker(int timeoutMilliseconds) {
+    return platform::WaitForEvent(idleEvent, timeoutMilliseconds);
+}
+
 void DownloadManager::OnWorkerReady(ThreadPoolWorker<DownloadTask>* readyWorker) {
     ScopedLock guard(lock);
     for (int index = 0; index < tasks.Count(); ++index) {
@@ -104,4 +109,5 @@ void DownloadManager::OnWorkerReady(ThreadPoolWorker<DownloadTask>* readyWorker)
         readyWorker->currentTask = task;
         return;
     }
+    platform::SetEvent(idleEvent);
 }

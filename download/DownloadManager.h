@@ -28,6 +28,11 @@ public:
     // Stops the worker, waiting for a transfer in progress, then completes and
     // drops every remaining task.
     void Shutdown();
+    // Waits until the worker has run out of queued tasks or the time is up,
+    // whichever comes first, so that a poller can complete what has finished
+    // (and queue what follows from it) without delay; false when the time ran
+    // out.
+    bool WaitForIdleWorker(int timeoutMilliseconds);
 
     void OnTaskCompleted(ThreadPoolWorker<DownloadTask>* worker, DownloadTask* task) override;
     void OnWorkerReady(ThreadPoolWorker<DownloadTask>* worker) override;
@@ -44,4 +49,6 @@ private:
     SimpleDynVecClass<DownloadTask*> tasks;
     ThreadPoolWorker<DownloadTask> worker;
     bool workerFailed = false;
+    // Auto-reset; raised on the worker each time it finds no queued task.
+    platform::Event* idleEvent;
 };

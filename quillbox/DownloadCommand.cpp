@@ -1,4 +1,51 @@
-#include "quillbox/Commands.h"
+#include <cstdint>
 
-// Not built yet: the command does nothing.
-int RunDownload(const char*, const char*) { return 0; }
+#include "download/DownloadManager.h"
+#include "download/DownloadTaskRegistry.h"
+#include "download/PackageDownloadTask.h"
+#include "foundation/HashName.h"
+#include "quillbox/Commands.h"
+#include "quillbox/Console.h"
+#include "quillbox/DownloadProgress.h"
+#include "quillbox/SimplePackageDownloadObserver.h"
+
+namespace {
+
+constexpr int PollIntervalMilliseconds = 100;
+
+}  // namespace
+
+int RunDownload(const char* packageName, const char* repositoryUrl) {
+    const uint32_t packageId = HashName(packageName);
+    bool finished = false;
+    bool success = false;
+    SimplePackageDownloadObserver observer(&finished, &success);
+
+    DownloadManager* manager = DownloadManager::GetInstance();
+    manager->StartWorker();
+    DownloadTaskRegistry* registry = DownloadTaskRegistry::GetInstance();
+    PackageDownloadTask* task = registry->AcquirePackageTask(packageId, repositoryUrl, &observer);
+    task->Start();
+
+    // The last line is printed after the result is known, so it shows the
+    // final counts. A worker that has run out of work cuts the wait short:
+    // what follows a finished transfer (the content files after the
+    // package-info file, or the result) then need not wait for the next tick.
+    for (;;) {
+        manager->Update();
+        PrintOut("%s", FormatDownloadProgress(task->GetReceivedBytes(), task->GetTotalBytes()).Peek());
+        if (finished) {
+            break;
+        }
+        manager->WaitForIdleWorker(PollIntervalMilliseconds);
+    }
+
+    registry->ReleasePackageTask(&observer, task);
+    if (success) {
+        PrintOut("Package '%s' was successfully downloaded and installed.\r\n", packageName);
+    } else {
+        PrintError("Failed to download package '%s' from repository '%s'.\r\n", packageName, repositoryUrl);
+    }
+    manager->Shutdown();
+    return 0;
+}

@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# Times `Quillbox download` against curl fetching the same URLs in one
+# invocation (so that curl reuses its connection), both from the loopback
+# server of the tests:
+#   (a) a package of one 256 MiB content file, target at most 1.2 times curl;
+#   (b) a package of 1,000 content files of 8 KiB, target at most 1.5 times curl.
+# Prints the best of several runs of each, taken in turns, and the peak
+# resident memory of each program, which must not grow with the file size.
+#   bench/download.sh [path/to/Quillbox]   (default: the default preset's build)
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+quillbox="$(realpath "${1:-$here/../build/default/quillbox/Quillbox}")"
+server_script="$here/../tests/support/http_server.py"
+runs=${RUNS:-5}
+
+if [ ! -x "$quillbox" ]; then
+  echo "No Quillbox at $quillbox; build it first (scripts/build default)." >&2
+  exit 2
+fi
+if ! command -v curl > /dev/null || [ ! -x /usr/bin/time ]; then
+  echo "curl and /usr/bin/time are needed." >&2
+  exit 2
+fi
+
+work="$(mktemp -d)"
+server_pid=""
+# Closing the server's standard input ends it; it is killed should it linger.
+cleanup() {
+  if [ -n "$server_pid" ]; then
+    eval "exec ${SERVER[1]}>&-"
+    for _ in $(seq 30); do
+      kill -0 "$server_pid" 2> /dev/null || break
+      sleep 0.1
+    done
+    kill "$server_pid" 2> /dev/null || true
+    wait "$server_pid" 2> /dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The repository: package-info files and content files laid out as a store
+# publishes them, with random contents.
+python3 - "$work/repo" << 'PYTHON'
+import os, struct, sys, zlib
+
+root = sys.argv[1]
+
+def text(value):
+    data = value.encode("latin-1")
+    return struct.pack("<H", len(data)) + data
+
+def chunk(chunk_id, payload):
+    return struct.pack("<II", chunk_id, len(payload)) + payload
+
+def publish(package, files):
+    record = chunk(0x44415441, text(package) + text("1.0") + text("bench") + struct.pack("<i", 2))
+    os.makedirs(os.path.join(root, "files"), exist_ok=True)
+    os.makedirs(os.path.join(root, "packages"), exist_ok=True)
+    for name, size in files:
+        data = os.urandom(size)
+        crc = zlib.crc32(data) & 0xFFFFFFFF
+        record += chunk(0x46494C45, struct.pack("<II", crc, size) + text(name))
+        with open(os.path.join(root, "files", "%08X.%s" % (crc, name)), "wb") as out:
+            out.write(data)
+    package_id = zlib.crc32(package.upper().encode("latin-1")) & 0xFFFFFFFF
+    with open(os.path.join(root, "packages", "%08x.kpi" % package_id), "wb") as out:
+        out.write(record)
+
+publish("Big", [("big.bin", 256 * 1024 * 1024)])
+publish("Many", [("file%04d.bin" % index, 8192) for index in range(1000)])
+PYTHON
+
+# The server also ends by itself when this script's end closes its standard
+# input.
+coproc SERVER { exec python3 "$server_script" "$work/repo" --lifetime 3600 --watch-stdin; }
+server_pid=$SERVER_PID
+read -r port <&"${SERVER[0]}"
+base="http://127.0.0.1:$port"
+
+# The URLs of a package: its package-info file, then its content files.
+urls_of() {
+  local package="$1"
+  local id
+  id=$(python3 -c "import zlib,sys; print('%08x' % (zlib.crc32(sys.argv[1].upper().encode()) & 0xFFFFFFFF))" "$package")
+  echo "$base/packages/$id.kpi"
+  python3 - "$work/repo/packages/$id.kpi" << 'PYTHON'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+at = 0
+while at < len(data):
+    chunk_id, size = struct.unpack_from("<II", data, at)
+    payload = data[at + 8:at + 8 + size]
+    at += 8 + size
+    if chunk_id == 0x46494C45:
+        crc, _ = struct.unpack_from("<II", payload, 0)
+        length = struct.unpack_from("<H", payload, 8)[0]
+        print("files/%08X.%s" % (crc, payload[10:10 + length].decode("latin-1")))
+PYTHON
+}
+
+# One curl configuration per package: every URL with its own output file.
+for package in Big Many; do
+  urls_of "$package" | awk -v base="$base" -v out="$work/curl-out" '
+    NR == 1 { printf "url = \"%s\"\noutput = \"%s/info.kpi\"\n", $0, out; next }
+    { printf "url = \"%s/%s\"\noutput = \"%s/%s\"\n", base, $0, out, $0 }' > "$work/$package.curl"
+done
+
+mkdir -p "$work/program"
+cp "$quillbox" "$work/program/Quillbox"
+store="$work/program/Ironveil"
+
+# One run: "wall-seconds peak-kilobytes" of the command; its output is dropped.
+measure() {
+  /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" > /dev/null 2> "$work/stderr.txt" || {
+    cat "$work/stderr.txt" >&2
+    return 1
+  }
+  cat "$work/time.txt"
+}
+
+run_quillbox() {
+  rm -rf "$store"
+  (cd "$work/program" && HOME="$work/program" measure ./Quillbox download "$1" "$base")
+  if [ -s "$work/stderr.txt" ]; then
+    cat "$work/stderr.txt" >&2
+    return 1
+  fi
+}
+
+run_curl() {
+  rm -rf "$work/curl-out"
+  measure curl -s --fail --create-dirs -K "$work/$1.curl"
+}
+
+# Keeps the smaller wall time and the larger peak memory of two results.
+combine() {
+  awk -v a="$1" -v b="$2" 'BEGIN {
+    split(a, x, " "); if (b == "") { print a; exit }
+    split(b, y, " ")
+    printf "%.2f %d", (x[1] < y[1] ? x[1] : y[1]), (x[2] > y[2] ? x[2] : y[2]) }'
+}
+
+status=0
+report() {
+  local label="$1" package="$2" target="$3"
+  local quillbox_best="" curl_best=""
+  for _ in $(seq "$runs"); do
+    quillbox_best=$(combine "$(run_quillbox "$package")" "$quillbox_best")
+    curl_best=$(combine "$(run_curl "$package")" "$curl_best")
+  done
+  read -r quillbox_time quillbox_memory <<< "$quillbox_best"
+  read -r curl_time curl_memory <<< "$curl_best"
+  local ratio
+  ratio=$(awk -v q="$quillbox_time" -v c="$curl_time" 'BEGIN { printf "%.2f", q / c }')
+  printf '%s\n' "$label"
+  printf '  Quillbox: %6.2f s, peak %6d KiB\n' "$quillbox_time" "$quillbox_memory"
+  printf '  curl:     %6.2f s, peak %6d KiB\n' "$curl_time" "$curl_memory"
+  printf '  ratio:    %6.2f, target at most %s\n' "$ratio" "$target"
+  if awk -v r="$ratio" -v t="$target" 'BEGIN { exit !(r > t) }'; then
+    status=1
+  fi
+  eval "${package}_memory=$quillbox_memory"
+}
+
+printf 'best wall-clock time of %d runs each; peak resident memory over all runs\n' "$runs"
+report "(a) one content file of 256 MiB" Big 1.2
+report "(b) 1,000 content files of 8 KiB" Many 1.5
+printf 'Quillbox peak memory, 256 MiB file against 8 KiB files: %d KiB against %d KiB\n' "$Big_memory" "$Many_memory"
+if [ "$status" -ne 0 ]; then
+  echo "Quillbox is slower than a target." >&2
+fi
+exit "$status"

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+
+#include "download/DownloadTaskObserver.h"
+#include "foundation/SimpleVecClass.h"
+
+class PackageDownloadTask;
+class PackageFileDownloadTask;
+struct PackageFileInfo;
+
+// The live package and content-file downloads of the process, so that two
+// requests for the same package, or two packages listing the same content
+// file, share one download.
+class DownloadTaskRegistry {
+public:
+    static DownloadTaskRegistry* GetInstance();
+
+    DownloadTaskRegistry() = default;
+    DownloadTaskRegistry(const DownloadTaskRegistry&) = delete;
+    DownloadTaskRegistry& operator=(const DownloadTaskRegistry&) = delete;
+
+    // Joins the unfinished download of the package or creates one (not yet
+    // started), with the observer attached.
+    PackageDownloadTask* AcquirePackageTask(uint32_t packageId, const char* repositoryUrl,
+                                            DownloadTaskObserver<PackageDownloadTask>* observer);
+    // Detaches the observer; the last one to leave destroys the task.
+    void ReleasePackageTask(DownloadTaskObserver<PackageDownloadTask>* observer, PackageDownloadTask* task);
+
+    // Joins the unfinished download of the same content path (letter case
+    // ignored) or creates and queues one, with the observer attached.
+    PackageFileDownloadTask* AcquireFileTask(const PackageFileInfo& fileInfo, const char* repositoryUrl,
+                                             DownloadTaskObserver<PackageFileDownloadTask>* observer);
+    // Forgets a file task that nobody observes any more.
+    void RemoveFileTask(PackageFileDownloadTask* task);
+
+    int GetPackageTaskCount() const { return packageTasks.Count(); }
+    int GetFileTaskCount() const { return fileTasks.Count(); }
+
+private:
+    SimpleDynVecClass<PackageDownloadTask*> packageTasks;
+    SimpleDynVecClass<PackageFileDownloadTask*> fileTasks;
+};

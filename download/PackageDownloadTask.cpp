@@ -1,0 +1,126 @@
+#include "download/PackageDownloadTask.h"
+
+#include "download/DownloadManager.h"
+#include "download/DownloadTaskRegistry.h"
+#include "package/DirectoryStructure.h"
+#include "package/FlatFilesystem.h"
+#include "package/Package.h"
+#include "package/PackageManager.h"
+
+PackageDownloadTask::PackageDownloadTask(uint32_t packageId, const char* repositoryUrl)
+    : packageId(packageId), repositoryUrl(repositoryUrl) {}
+
+PackageDownloadTask::~PackageDownloadTask() {
+    if (infoTask != nullptr) {
+        infoTask->RemoveObserver(AsInfoObserver());
+        if (infoTask->GetObserverCount() == 0) {
+            infoTask->cancelled = true;
+            infoTask->Release();
+        }
+    }
+    for (int index = 0; index < fileTasks.Count(); ++index) {
+        LeaveFileTask(fileTasks[index]);
+    }
+}
+
+void PackageDownloadTask::Start() {
+    if (started) {
+        return;
+    }
+    started = true;
+    const Package* package = PackageManager::GetInstance().FindPackage(packageId);
+    if (package != nullptr) {
+        DownloadFiles(*package);
+    } else {
+        infoTask = StartInfoDownload(packageId, repositoryUrl, AsInfoObserver());
+    }
+}
+
+PackageInfoDownloadTask* PackageDownloadTask::StartInfoDownload(
+    uint32_t id, const char* url, DownloadTaskObserver<PackageInfoDownloadTask>* observer) {
+    PackageInfoDownloadTask* task = new PackageInfoDownloadTask(id, url);
+    task->AddObserver(observer);
+    DownloadManager::GetInstance()->AddTask(task);
+    return task;
+}
+
+void PackageDownloadTask::DownloadFiles(const Package& package) {
+    FlatFilesystem& store = GetStoreFilesystem();
+    DirectoryStructure& layout = GetDirectoryStructure();
+    DownloadTaskRegistry* registry = DownloadTaskRegistry::GetInstance();
+    for (int index = 0; index < package.GetFileCount(); ++index) {
+        const PackageFileInfo& fileInfo = package.GetFileInfo(index);
+        if (store.FileExists(layout.GetContentFilePath(fileInfo))) {
+            continue;
+        }
+        PackageFileDownloadTask* task = registry->AcquireFileTask(fileInfo, repositoryUrl, AsFileObserver());
+        // A file this task cannot wait for would let the package pass as
+        // complete without it.
+        if (!fileTasks.Add(task)) {
+            LeaveFileTask(task);
+            Announce(false);
+            return;
+        }
+    }
+    if (fileTasks.Count() == 0) {
+        Announce(true);
+    }
+}
+
+void PackageDownloadTask::LeaveFileTask(PackageFileDownloadTask* task) {
+    task->RemoveObserver(AsFileObserver());
+    if (task->GetObserverCount() == 0) {
+        DownloadTaskRegistry::GetInstance()->RemoveFileTask(task);
+        task->cancelled = true;
+        task->Release();
+    }
+}
+
+void PackageDownloadTask::OnDownloadFinished(PackageInfoDownloadTask*, bool succeeded) {
+    if (!succeeded) {
+        Announce(false);
+        return;
+    }
+    // The info task registers only a record of this very package, so none
+    // here means the repository did not deliver it.
+    const Package* package = PackageManager::GetInstance().FindPackage(packageId);
+    if (package == nullptr) {
+        Announce(false);
+        return;
+    }
+    DownloadFiles(*package);
+}
+
+void PackageDownloadTask::OnDownloadFinished(PackageFileDownloadTask*, bool succeeded) {
+    if (!succeeded) {
+        Announce(false);
+        return;
+    }
+    ++filesCompleted;
+    if (filesCompleted == fileTasks.Count()) {
+        Announce(true);
+    }
+}
+
+void PackageDownloadTask::Announce(bool succeeded) {
+    finished = true;
+    NotifyObservers([this, succeeded](DownloadTaskObserver<PackageDownloadTask>* observer) {
+        observer->OnDownloadFinished(this, succeeded);
+    });
+}
+
+uint32_t PackageDownloadTask::GetReceivedBytes() const {
+    uint32_t sum = infoTask != nullptr ? static_cast<uint32_t>(infoTask->receivedSize.load()) : 0;
+    for (int index = 0; index < fileTasks.Count(); ++index) {
+        sum += static_cast<uint32_t>(fileTasks[index]->receivedSize.load());
+    }
+    return sum;
+}
+
+uint32_t PackageDownloadTask::GetTotalBytes() const {
+    uint32_t sum = infoTask != nullptr ? infoTask->totalSize.load() : 0;
+    for (int index = 0; index < fileTasks.Count(); ++index) {
+        sum += fileTasks[index]->totalSize.load();
+    }
+    return sum;
+}

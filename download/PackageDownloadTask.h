@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+
+#include "download/DownloadTaskObserver.h"
+#include "download/Observee.h"
+#include "download/PackageFileDownloadTask.h"
+#include "download/PackageInfoDownloadTask.h"
+#include "foundation/SimpleVecClass.h"
+#include "foundation/StringClass.h"
+
+class Package;
+class PackageDownloadTask;
+
+// The download of one package: its package-info file when the package
+// manager does not know the package, then every content file the store
+// lacks. Shared by everyone who wants the same package at the same time, and
+// owned by them collectively (DownloadTaskRegistry).
+class PackageDownloadTask : public DownloadTaskObserver<PackageInfoDownloadTask>,
+                            public DownloadTaskObserver<PackageFileDownloadTask>,
+                            public Observee<DownloadTaskObserver<PackageDownloadTask>> {
+public:
+    PackageDownloadTask(uint32_t packageId, const char* repositoryUrl);
+    // Leaves the info and file tasks; those nobody else waits for are
+    // cancelled and released.
+    ~PackageDownloadTask() override;
+    PackageDownloadTask(const PackageDownloadTask&) = delete;
+    PackageDownloadTask& operator=(const PackageDownloadTask&) = delete;
+
+    // Looks the package up and queues what is missing; when nothing is, the
+    // observers learn the result before this returns. A second call does
+    // nothing.
+    void Start();
+
+    // Sums over the info task and every file task (a file listed twice
+    // counts twice); read while the worker adds to them.
+    uint32_t GetReceivedBytes() const;
+    uint32_t GetTotalBytes() const;
+
+    void OnDownloadFinished(PackageInfoDownloadTask* task, bool succeeded) override;
+    void OnDownloadFinished(PackageFileDownloadTask* task, bool succeeded) override;
+
+    uint32_t GetPackageId() const { return packageId; }
+    // Set once a result has been announced; a finished task is never shared.
+    bool IsFinished() const { return finished; }
+    PackageInfoDownloadTask* GetInfoTask() const { return infoTask; }
+    int GetFileTaskCount() const { return fileTasks.Count(); }
+    PackageFileDownloadTask* GetFileTask(int index) const { return fileTasks[index]; }
+
+private:
+    PackageInfoDownloadTask* StartInfoDownload(uint32_t id, const char* url,
+                                               DownloadTaskObserver<PackageInfoDownloadTask>* observer);
+    void DownloadFiles(const Package& package);
+    // Stops observing a file task; the last observer to go cancels it and
+    // drops the reference that the observers share.
+    void LeaveFileTask(PackageFileDownloadTask* task);
+    void Announce(bool succeeded);
+    DownloadTaskObserver<PackageFileDownloadTask>* AsFileObserver() { return this; }
+    DownloadTaskObserver<PackageInfoDownloadTask>* AsInfoObserver() { return this; }
+
+    uint32_t packageId;
+    StringClass repositoryUrl;
+    PackageInfoDownloadTask* infoTask = nullptr;
+    SimpleDynVecClass<PackageFileDownloadTask*> fileTasks;
+    int32_t filesCompleted = 0;
+    bool started = false;
+    bool finished = false;
+};

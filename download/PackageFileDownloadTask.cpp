@@ -1,0 +1,63 @@
+#include "download/PackageFileDownloadTask.h"
+
+#include "download/EscapeUrlPath.h"
+#include "file/FileClass.h"
+#include "package/DirectoryStructure.h"
+#include "package/FlatFilesystem.h"
+#include "package/PackageFileInfo.h"
+#include "platform/FileSystem.h"
+
+PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo)
+    : repositoryUrl(repositoryUrl),
+      contentPath(GetDirectoryStructure().GetContentFilePath(fileInfo)),
+      partPath(FormatString("%s.part", contentPath.Peek())),
+      partFile(GetStoreFilesystem().GetFile(partPath)) {
+    url = FormatString("%s/%s", repositoryUrl, EscapeUrlPath(contentPath).Peek());
+    totalSize = static_cast<uint32_t>(fileInfo.size);
+}
+
+PackageFileDownloadTask::~PackageFileDownloadTask() { GetStoreFilesystem().ReturnFile(partFile); }
+
+void PackageFileDownloadTask::OnStart() {
+    // Without a part file there is nowhere to put the bytes; the transfer is
+    // not even begun.
+    if (!partFile->Open(FileClass::WriteOnly)) {
+        cancelled = true;
+    }
+}
+
+void PackageFileDownloadTask::OnData(const char* data, int length) {
+    // A block that does not reach the disk whole (a full disk) spoils the
+    // file, so the transfer ends there as a failure.
+    if (partFile->Write(data, length) != length) {
+        cancelled = true;
+    }
+}
+
+void PackageFileDownloadTask::OnFinish() {
+    partFile->Close();
+    if (succeeded && !cancelled && StorePartFile()) {
+        return;
+    }
+    succeeded = false;
+    partFile->Delete();
+}
+
+// The content path must only ever name a complete file. A body without a
+// Content-Length ends when the connection closes, which a broken connection
+// does too; such a body must have the size the package-info file lists (the
+// total kept when the server announced none). A move that did not happen
+// must not pass for one either, so its result is taken from the platform:
+// the store's MoveFile reports none.
+bool PackageFileDownloadTask::StorePartFile() {
+    if (static_cast<uint32_t>(receivedSize.load()) != totalSize.load()) {
+        return false;
+    }
+    const FlatFilesystem& store = GetStoreFilesystem();
+    return platform::MoveFile(store.GetFullPath(partPath), store.GetFullPath(contentPath));
+}
+
+void PackageFileDownloadTask::Complete() {
+    finished = true;
+    DownloadTask::Complete();
+}

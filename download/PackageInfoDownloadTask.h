@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+#include "download/DownloadTask.h"
+#include "file/MemoryFile.h"
+#include "foundation/StringClass.h"
+
+// Fetches a package-info file from a repository into memory and, once it has
+// arrived whole, registers the package it describes with the package manager.
+class PackageInfoDownloadTask : public DownloadTask {
+public:
+    PackageInfoDownloadTask(uint32_t packageId, const char* repositoryUrl);
+    ~PackageInfoDownloadTask() override = default;
+
+    void OnStart() override {}
+    void OnFinish() override {}
+    void OnData(const char* data, int length) override;
+    void Complete() override;
+
+private:
+    void RegisterPackage();
+
+    StringClass repositoryUrl;
+    uint32_t packageId;
+    MemoryFile buffer;
+};

@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "download/EscapeUrlPath.h"
+
+namespace {
+
+struct EscapeCase {
+    const char* path;
+    const char* escaped;
+};
+
+TEST(DownloadEscapeUrlPathTest, KeepsLettersDigitsAndPathPunctuationAndEncodesEveryOtherByte) {
+    const EscapeCase cases[] = {
+        {"", ""},
+        {"files/0A1B2C3D.readme.txt", "files/0A1B2C3D.readme.txt"},
+        {"files\\a_b.c", "files\\a_b.c"},
+        {"my map.txt", "my%20map.txt"},
+        {"a-b", "a%2Db"},
+        {"100%", "100%25"},
+        {"?#&=+~:", "%3F%23%26%3D%2B%7E%3A"},
+        {"\x7F", "%7F"},
+        {"\x01", "%01"},
+    };
+    for (const EscapeCase& test : cases) {
+        SCOPED_TRACE(test.path);
+        EXPECT_STREQ(EscapeUrlPath(test.path).Peek(), test.escaped);
+    }
+}
+
+TEST(DownloadEscapeUrlPathTest, BytesAboveAsciiAreEncodedAsUnsignedUpperCaseHex) {
+    EXPECT_STREQ(EscapeUrlPath("caf\xC3\xA9").Peek(), "caf%C3%A9");
+    EXPECT_STREQ(EscapeUrlPath("\x80\xFF").Peek(), "%80%FF");
+}
+
+TEST(DownloadEscapeUrlPathTest, PathOfOnlyEncodedBytesGrowsThreefold) {
+    const std::string path(300, ' ');
+    const StringClass escaped = EscapeUrlPath(path.c_str());
+    ASSERT_EQ(escaped.GetLength(), 900);
+    EXPECT_EQ(std::string(escaped.Peek(), 6), "%20%20");
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "foundation/Crc32.h"
+#include "foundation/HashName.h"
+#include "support/TestSupport.h"
+
+// Builds HTTP repositories on disk for the download tests: package-info files
+// at packages/%08x.kpi and content files at files/%08X.<name>, written byte by
+// byte from the published formats rather than through the code under test.
+namespace repositorytest {
+
+struct ContentFile {
+    std::string name;
+    std::string bytes;
+    // The size the package-info file lists; the real one when negative.
+    int64_t listedSize = -1;
+};
+
+inline std::string Le32(uint32_t value) {
+    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+            static_cast<char>(value >> 24)};
+}
+
+inline std::string Text(const std::string& text) {
+    return std::string{static_cast<char>(text.size()), static_cast<char>(text.size() >> 8)} + text;
+}
+
+inline std::string Chunk(uint32_t id, const std::string& payload) {
+    return Le32(id) + Le32(static_cast<uint32_t>(payload.size())) + payload;
+}
+
+inline uint32_t Crc(const std::string& bytes) {
+    Crc32 crc;
+    crc.Update(bytes.data(), bytes.size());
+    return crc.Value();
+}
+
+// The store's name of a content file: checksum, then the lower-cased name
+// with the characters a file name cannot hold turned into underscores.
+inline std::string ContentFileName(const ContentFile& file) {
+    std::string name;
+    for (char character : file.name) {
+        if (character >= 'A' && character <= 'Z') {
+            character = static_cast<char>(character - 'A' + 'a');
+        }
+        name += std::string("\\/:*?\"<>|").find(character) != std::string::npos ? '_' : character;
+    }
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "%08X.", Crc(file.bytes));
+    return checksum + name;
+}
+
+inline std::string InfoFileName(const std::string& packageName) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%08x.kpi", HashName(packageName.c_str()));
+    return name;
+}
+
+inline std::string PackageInfo(const std::string& name, const std::vector<ContentFile>& files,
+                               const std::string& version = "1.0", const std::string& author = "Jane Doe") {
+    std::string bytes = Chunk(0x44415441, Text(name) + Text(version) + Text(author) + Le32(2));
+    for (const ContentFile& file : files) {
+        const int64_t size = file.listedSize >= 0 ? file.listedSize : static_cast<int64_t>(file.bytes.size());
+        bytes += Chunk(0x46494C45, Le32(Crc(file.bytes)) + Le32(static_cast<uint32_t>(size)) + Text(file.name));
+    }
+    return bytes;
+}
+
+// A repository below a local folder.
+class PackageRepository {
+public:
+    explicit PackageRepository(std::string folder) : Folder(std::move(folder)) {}
+
+    // The package-info file and every content file.
+    std::string Publish(const std::string& packageName, const std::vector<ContentFile>& files) {
+        for (const ContentFile& file : files) {
+            PutFile(file);
+        }
+        return PutInfo(packageName, PackageInfo(packageName, files));
+    }
+    // Returns the bytes written.
+    std::string PutInfo(const std::string& packageName, const std::string& bytes) {
+        testsupport::WriteFile(Folder + "/packages/" + InfoFileName(packageName), bytes);
+        return bytes;
+    }
+    void PutFile(const ContentFile& file) { testsupport::WriteFile(FilePath(file), file.bytes); }
+    // One of the loopback server's fault words for this file alone.
+    void SetFault(const ContentFile& file, const std::string& word) {
+        testsupport::WriteFile(FilePath(file) + ".fault", word);
+    }
+    std::string FilePath(const ContentFile& file) const { return Folder + "/files/" + ContentFileName(file); }
+
+private:
+    std::string Folder;
+};
+
+inline std::string Pattern(size_t count, unsigned seed) {
+    std::string bytes(count, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (char& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+}  // namespace repositorytest

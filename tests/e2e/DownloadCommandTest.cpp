@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "download/PackageRepository.h"
+#include "support/HttpServer.h"
+#include "support/MixWriter.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using repositorytest::ContentFile;
+using repositorytest::ContentFileName;
+using repositorytest::Pattern;
+using testsupport::Exists;
+using testsupport::ListFolder;
+using testsupport::ProgramResult;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+
+struct Progress {
+    uint64_t received = 0;
+    uint64_t total = 0;
+};
+
+// Splits standard output into its progress lines and the text after them.
+// Each line must be exactly what the progress rules give for its numbers:
+// no percentage while the total is 0, else the truncated percentage.
+::testing::AssertionResult SplitOutput(const std::string& out, std::vector<Progress>& lines, std::string& tail) {
+    const std::string prefix = "Progress: ";
+    size_t at = 0;
+    while (out.compare(at, prefix.size(), prefix) == 0) {
+        const size_t end = out.find('\r', at);
+        if (end == std::string::npos) {
+            return ::testing::AssertionFailure() << "unterminated progress line at " << at;
+        }
+        const std::string line = out.substr(at, end + 1 - at);
+        Progress progress;
+        if (std::sscanf(line.c_str(), "Progress: %" SCNu64 " / %" SCNu64, &progress.received, &progress.total) != 2) {
+            return ::testing::AssertionFailure() << "unreadable progress line " << line;
+        }
+        char expected[128];
+        if (progress.total == 0) {
+            std::snprintf(expected, sizeof expected, "Progress: %" PRIu64 " / %" PRIu64 " bytes\r", progress.received,
+                          progress.total);
+        } else {
+            std::snprintf(expected, sizeof expected, "Progress: %" PRIu64 " / %" PRIu64 " bytes (%" PRIu64 "%%)\r",
+                          progress.received, progress.total, progress.received * 100 / progress.total);
+        }
+        if (line != expected) {
+            return ::testing::AssertionFailure() << "progress line " << line << " instead of " << expected;
+        }
+        lines.push_back(progress);
+        at = end + 1;
+    }
+    tail = out.substr(at);
+    return ::testing::AssertionSuccess();
+}
+
+std::string SuccessText(const std::string& typedName) {
+    return "Package '" + typedName + "' was successfully downloaded and installed.\r\n";
+}
+
+std::string FailureText(const std::string& typedName, const std::string& typedUrl) {
+    return "Failed to download package '" + typedName + "' from repository '" + typedUrl + "'.\r\n";
+}
+
+// A copy of the program in a fresh folder, with its store below that folder,
+// downloading from a loopback server that the whole suite shares.
+class DownloadCommandTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        served = new TempDir;
+        server = new testsupport::HttpServer(served->Path(), 600);
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        delete served;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(server->IsRunning()) << "the loopback HTTP server did not start";
+        static int repositoryNumber = 0;
+        repositoryName = "repo" + std::to_string(++repositoryNumber);
+        repository = std::make_unique<repositorytest::PackageRepository>(*served / repositoryName);
+        url = server->BaseUrl() + "/" + repositoryName;
+        Install(Folder);
+    }
+
+    std::string Fault(const std::string& word) const { return server->BaseUrl() + "/_" + word + "/" + repositoryName; }
+
+    static void Install(const TempDir& folder) {
+        testsupport::CopyFile(QUILLBOX_EXE, folder / "Quillbox");
+        std::filesystem::permissions(folder / "Quillbox", std::filesystem::perms::owner_exec,
+                                     std::filesystem::perm_options::add);
+    }
+
+    static ProgramResult Run(const TempDir& folder, const std::vector<std::string>& arguments) {
+        return testsupport::RunProgram(folder / "Quillbox", arguments, folder.Path(), {"HOME=" + folder.Path()});
+    }
+    ProgramResult Run(const std::vector<std::string>& arguments) const { return Run(Folder, arguments); }
+
+    static std::string StoreOf(const TempDir& folder) {
+        return std::filesystem::canonical(folder.Path()).string() + "/Ironveil/Ironveil/mofs";
+    }
+    std::string StoredFile(const ContentFile& file) const {
+        return StoreOf(Folder) + "/files/" + ContentFileName(file);
+    }
+
+    std::vector<std::string> PartFiles() const {
+        std::vector<std::string> parts;
+        for (const std::string& name : ListFolder(StoreOf(Folder) + "/files")) {
+            if (name.find(".part") != std::string::npos) {
+                parts.push_back(name);
+            }
+        }
+        return parts;
+    }
+
+    // Runs the command and splits its output; the progress lines must be well formed.
+    ProgramResult Download(const std::string& name, const std::string& base, std::vector<Progress>& lines,
+                           std::string& tail) const {
+        const ProgramResult result = Run({"download", name, base});
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_TRUE(SplitOutput(result.out, lines, tail));
+        EXPECT_FALSE(lines.empty());
+        return result;
+    }
+
+    // The last progress line shows the bytes received and the total, which
+    // lacks what arrived without a Content-Length or a listed size.
+    void ExpectSuccess(const std::string& name, const std::string& base, const std::vector<ContentFile>& files,
+                       uint64_t expectedReceived, uint64_t unknownSize = 0) {
+        std::vector<Progress> lines;
+        std::string tail;
+        const ProgramResult result = Download(name, base, lines, tail);
+        EXPECT_EQ(tail, SuccessText(name));
+        EXPECT_EQ(result.err, "");
+        ASSERT_FALSE(lines.empty());
+        for (size_t index = 1; index < lines.size(); ++index) {
+            EXPECT_GE(lines[index].received, lines[index - 1].received);
+        }
+        EXPECT_EQ(lines.back().received, expectedReceived);
+        EXPECT_EQ(lines.back().total, expectedReceived - unknownSize);
+        for (const ContentFile& file : files) {
+            EXPECT_TRUE(ReadFile(StoredFile(file)) == file.bytes) << file.name;
+        }
+        EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+    }
+
+    void ExpectFailure(const std::string& name, const std::string& base) {
+        std::vector<Progress> lines;
+        std::string tail;
+        const ProgramResult result = Download(name, base, lines, tail);
+        EXPECT_EQ(tail, "");
+        EXPECT_EQ(result.err, FailureText(name, base));
+        EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+    }
+
+    std::string Listing() const { return Run({"list"}).out; }
+
+    static TempDir* served;
+    static testsupport::HttpServer* server;
+    TempDir Folder;
+    std::string repositoryName;
+    std::unique_ptr<repositorytest::PackageRepository> repository;
+    std::string url;
+};
+
+TempDir* DownloadCommandTest::served = nullptr;
+testsupport::HttpServer* DownloadCommandTest::server = nullptr;
+
+const ContentFile Readme{"readme.txt", "read me\r\n"};
+// A name that only reaches the server percent-encoded.
+const ContentFile FieldMap{"Maps\\Field Map-\xC3\xA9.bin", Pattern(200 * 1024 + 3, 11)};
+const ContentFile Rules{"rules.ini", "[rules]\r\nSpeed=3\r\n"};
+const std::string Listed = "The following packages are installed:\r\nMaps version 1.0 by Jane Doe\r\n";
+
+TEST_F(DownloadCommandTest, DownloadsIntoAFreshStoreReportingProgressThenSuccess) {
+    const std::string info = repository->Publish("Maps", {Readme, FieldMap, Rules});
+    ExpectSuccess("Maps", url, {Readme, FieldMap, Rules},
+                  info.size() + Readme.bytes.size() + FieldMap.bytes.size() + Rules.bytes.size());
+    EXPECT_EQ(Listing(), Listed);
+}
+
+TEST_F(DownloadCommandTest, InstalledCompletePackagePrintsOneProgressLineWithoutAnyTransfer) {
+    const std::string info = repository->Publish("Maps", {Readme, Rules});
+    ExpectSuccess("Maps", url, {Readme, Rules}, info.size() + Readme.bytes.size() + Rules.bytes.size());
+    const ProgramResult again = Run({"download", "MAPS", "http://127.0.0.1:1/gone"});
+    EXPECT_EQ(again.out, "Progress: 0 / 0 bytes\r" + SuccessText("MAPS"));
+    EXPECT_EQ(again.err, "");
+}
+
+TEST_F(DownloadCommandTest, RepositoryWithoutTheInfoFileFailsNamingPackageAndRepositoryAsTyped) {
+    repository->Publish("Maps", {Readme});
+    for (const std::string& base : {url + "/elsewhere/", Fault("status/204"), Fault("drop")}) {
+        SCOPED_TRACE(base);
+        ExpectFailure("maps", base);
+        EXPECT_FALSE(Exists(StoredFile(Readme)));
+        EXPECT_EQ(Listing(), "No packages are installed.\r\n");
+    }
+}
+
+TEST_F(DownloadCommandTest, ContentFileThatFailsLeavesNoPartFileAndTheRegistrationStays) {
+    const ContentFile missing{"missing.txt", "never published"};
+    const ContentFile dropped{"dropped.bin", Pattern(64 * 1024, 12)};
+    repository->SetFault(dropped, "drop");
+    for (const ContentFile& failing : {missing, dropped}) {
+        SCOPED_TRACE(failing.name);
+        // The failing file comes last, so the others have arrived before the
+        // failure ends the download.
+        std::filesystem::remove_all(StoreOf(Folder));
+        repository->Publish("Maps", {Readme, Rules, failing});
+        std::filesystem::remove(repository->FilePath(missing));
+        ExpectFailure("Maps", url);
+        EXPECT_FALSE(Exists(StoredFile(failing)));
+        EXPECT_TRUE(ReadFile(StoredFile(Readme)) == Readme.bytes);
+        EXPECT_TRUE(ReadFile(StoredFile(Rules)) == Rules.bytes);
+        EXPECT_EQ(Listing(), Listed);
+    }
+}
+
+TEST_F(DownloadCommandTest, BodiesWithoutContentLengthOrArrivingSlowlyAreStoredWhole) {
+    const ContentFile slowMap{"slow.map", Pattern(24 * 1024, 13)};
+    const std::string info = repository->Publish("Maps", {Readme, slowMap});
+    const uint64_t total = info.size() + Readme.bytes.size() + slowMap.bytes.size();
+    // The package-info file had no Content-Length, so the total lacks it.
+    ExpectSuccess("Maps", Fault("nolength"), {Readme, slowMap}, total, info.size());
+
+    std::filesystem::remove_all(StoreOf(Folder));
+    std::vector<Progress> lines;
+    std::string tail;
+    Download("Maps", Fault("slow"), lines, tail);
+    EXPECT_EQ(tail, SuccessText("Maps"));
+    EXPECT_GE(lines.size(), 3u);
+    EXPECT_TRUE(ReadFile(StoredFile(slowMap)) == slowMap.bytes);
+}
+
+TEST_F(DownloadCommandTest, ConvertedPackagePublishedByCopyingTheStoreInstallsByteIdentical) {
+    const std::vector<std::pair<std::string, std::string>> members = {
+        {"Data\\Field.DDS", Pattern(150 * 1024, 14)}, {"units.ini", "[units]\r\n"}, {"my map.txt", "hello"}};
+    testsupport::MixWriter archive;
+    for (const auto& member : members) {
+        archive.Add(member.first, member.second);
+    }
+    const std::string publisherStore = StoreOf(Folder);
+    testsupport::WriteFile(std::filesystem::canonical(Folder.Path()).string() + "/Ironveil/FDS/Field.mix",
+                           archive.Build().bytes);
+    ASSERT_EQ(Run({"convert", "Field.mix", "2.1", "Jane"}).err, "");
+    ASSERT_EQ(Run({"install", "Field"}).err, "");
+    for (const std::string folder : {"packages", "files"}) {
+        std::filesystem::create_directories(*served / repositoryName + "/" + folder);
+        std::filesystem::copy(publisherStore + "/" + folder, *served / repositoryName + "/" + folder);
+    }
+
+    TempDir subscriber;
+    Install(subscriber);
+    const ProgramResult result = Run(subscriber, {"download", "Field", url});
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.out.size() > SuccessText("Field").size() &&
+                result.out.compare(result.out.size() - SuccessText("Field").size(), std::string::npos,
+                                   SuccessText("Field")) == 0)
+        << result.out;
+    const std::string subscriberStore = StoreOf(subscriber);
+    const std::vector<std::string> names = ListFolder(publisherStore + "/files");
+    ASSERT_EQ(names.size(), members.size());
+    EXPECT_EQ(ListFolder(subscriberStore + "/files"), names);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(ReadFile(subscriberStore + "/files/" + name) == ReadFile(publisherStore + "/files/" + name))
+            << name;
+    }
+    EXPECT_EQ(ReadFile(subscriberStore + "/packages.dat"), ReadFile(publisherStore + "/packages.dat"));
+    EXPECT_EQ(Run(subscriber, {"list"}).out, "The following packages are installed:\r\nField version 2.1 by Jane\r\n");
+}
+
+}  // namespace
