@@ -35,8 +35,10 @@ uint32_t ChunkReader::CurrentChunkLength() const {
     return Depth > 0 ? Headers[Depth - 1].size & PayloadMask : 0;
 }
 
-// A sub-chunk header must fit in what is left of its parent, so a damaged size
-// cannot make the reader wander past the parent's end.
+// A sub-chunk must fit in what is left of its parent: a header that does not
+// is not read, and a size that claims more is cut to the parent's end. So a
+// damaged size cannot make the reader wander past the parent into the chunks
+// that follow it, which in the index are other packages.
 bool ChunkReader::OpenChunk() {
     if (Depth >= MaxDepth || (Depth > 0 && Unread(CurrentChunkLength(), Consumed[Depth - 1]) < HeaderSize)) {
         return false;
@@ -45,7 +47,14 @@ bool ChunkReader::OpenChunk() {
     if (File->Read(bytes, HeaderSize) != HeaderSize) {
         return false;
     }
-    Headers[Depth] = {DecodeWord(bytes), DecodeWord(bytes + 4)};
+    Header header = {DecodeWord(bytes), DecodeWord(bytes + 4)};
+    if (Depth > 0) {
+        const int64_t room = Unread(CurrentChunkLength(), Consumed[Depth - 1]) - HeaderSize;
+        if ((header.size & PayloadMask) > room) {
+            header.size = (header.size & ~PayloadMask) | static_cast<uint32_t>(room);
+        }
+    }
+    Headers[Depth] = header;
     Consumed[Depth] = 0;
     ++Depth;
     return true;

@@ -138,6 +138,7 @@ private:
 };
 
 PackageManager* Instance = nullptr;
+void (*WaitNotice)() = nullptr;
 
 void ReleaseInstanceAtExit() { PackageManager::ReleaseInstance(); }
 
@@ -154,7 +155,9 @@ PackageManager::~PackageManager() {
 PackageManager& PackageManager::GetInstance() {
     static bool exitHandlerRegistered = false;
     if (Instance == nullptr) {
-        Instance = new PackageManager(GetStoreFilesystem(), GetDirectoryStructure());
+        FlatFilesystem& store = GetStoreFilesystem();
+        Instance = new PackageManager(store, GetDirectoryStructure());
+        Instance->LockStore(store.GetFullPath(LockFileName));
         Instance->Load();
         // Registered after the store filesystem exists, so it runs before that
         // is destroyed.
@@ -163,6 +166,17 @@ PackageManager& PackageManager::GetInstance() {
         }
     }
     return *Instance;
+}
+
+void PackageManager::SetWaitNotice(void (*notice)()) { WaitNotice = notice; }
+
+// Two programs that load the same index and save it at exit would each write
+// back only what they knew: the second save would drop what the first one
+// registered. A store where no lock file can be made (a read-only folder) is
+// still used, without the lock, as before.
+void PackageManager::LockStore(const char* lockPath) {
+    CreateParentFolders(lockPath);
+    StoreLock.Lock(lockPath, WaitNotice);
 }
 
 bool PackageManager::ReleaseInstance() {

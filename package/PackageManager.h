@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "foundation/SimpleVecClass.h"
+#include "platform/FileLock.h"
 
 class ChunkReader;
 class DirectoryStructure;
@@ -15,6 +16,9 @@ class Package;
 class PackageManager {
 public:
     static constexpr uint32_t IndexChunkId = 0x50434B47;
+    // Locked by the process-wide manager for its whole life. The leading dot
+    // keeps the store's cleanup away from it.
+    static constexpr const char* LockFileName = ".packages.lock";
 
     // A manager over a store and its layout, with an empty list.
     PackageManager(Filesystem& store, DirectoryStructure& layout);
@@ -25,7 +29,12 @@ public:
     PackageManager& operator=(const PackageManager&) = delete;
 
     // The process-wide manager over the store filesystem, loaded on first use.
+    // It holds the store's lock from before the load until after the last
+    // save, so two programs on one store never lose each other's changes.
     static PackageManager& GetInstance();
+    // Called once when GetInstance must wait for another program holding the
+    // store's lock, before it waits; the front end tells the user with it.
+    static void SetWaitNotice(void (*notice)());
     // Saves the index and destroys the process-wide manager, when there is
     // one; false when the index could not be saved. Runs at normal exit when
     // nobody did it earlier.
@@ -54,8 +63,10 @@ public:
 
 private:
     bool WriteIndex(MemoryFile& contents) const;
+    void LockStore(const char* lockPath);
 
     Filesystem& Store;
     DirectoryStructure& Layout;
     SimpleDynVecClass<Package*> packages;
+    platform::FileLock StoreLock;
 };

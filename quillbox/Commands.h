@@ -13,6 +13,10 @@ int RunConvert(const char* mixFile, const char* version, const char* authorName)
 // it after the command.
 void FinishPackageStore();
 
+// Tells the user that the program waits for another Quillbox that holds the
+// package store; the package manager calls it before it waits.
+void AnnounceWaitForStore();
+
 // Registers the data folders and the game's archives with the process-wide
 // factory chain and publishes it as ActiveFileFactory.
 void RegisterDataFactories();

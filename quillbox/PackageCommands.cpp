@@ -71,6 +71,8 @@ int RunUninstall(const char* packageName) {
     return 0;
 }
 
+void AnnounceWaitForStore() { PrintError("Waiting for another Quillbox using the store...\r\n"); }
+
 void FinishPackageStore() {
     if (PackageManager::ReleaseInstance()) {
         return;

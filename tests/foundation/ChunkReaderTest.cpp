@@ -141,9 +141,15 @@ TEST(ChunkReaderTest, ChildLargerThanItsParentDoesNotLeadPastTheParent) {
     ChunkReader reader(&file);
     ASSERT_TRUE(reader.OpenChunk());
     ASSERT_TRUE(reader.OpenChunk());
+    EXPECT_EQ(reader.CurrentChunkLength(), 4u);  // cut to what the parent holds
+    char buffer[8];
+    EXPECT_EQ(reader.Read(buffer, 8), 0);
     EXPECT_TRUE(reader.CloseChunk());
     EXPECT_FALSE(reader.OpenChunk());
     EXPECT_TRUE(reader.CloseChunk());
+    // The chunk after the parent is still found where it lies.
+    ASSERT_TRUE(reader.OpenChunk());
+    EXPECT_EQ(reader.CurrentChunkId(), static_cast<uint32_t>('Q'));
 }
 
 TEST(ChunkReaderTest, PartialChildHeaderInsideParentIsNotRead) {

@@ -1,0 +1,129 @@
+// A repository server that misbehaves: the download command must end in
+// bounded time with its failure message, leave no ".part" file behind and
+// never leave an incomplete file under a content file's final name.
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <ostream>
+
+#include "StoreFixture.h"
+#include "support/HttpServer.h"
+
+namespace {
+
+using repositorytest::ContentFile;
+using repositorytest::ContentFileName;
+using repositorytest::Pattern;
+using testsupport::ListFolder;
+using testsupport::ProgramResult;
+using testsupport::ReadFile;
+using Clock = std::chrono::steady_clock;
+
+const ContentFile Readme{"readme.txt", "read me\r\n"};
+const ContentFile Field{"maps/field.bin", Pattern(300 * 1024 + 5, 3)};
+
+struct FaultCase {
+    const char* name;
+    const char* repositoryFault;  // a fault prefix for the whole repository, or null
+    const char* fileFault;        // a fault of the large content file alone, or null
+    int boundSeconds;             // the command must have ended by then
+};
+
+void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
+
+// A server that falls silent is given up after 60 s without data.
+const FaultCase Cases[] = {
+    {"StallDuringAContentFile", nullptr, "stall", 100},
+    {"ResetDuringTheInfoFile", "reset", nullptr, 30},
+    {"ResetDuringAContentFile", nullptr, "reset", 30},
+    {"DropDuringAContentFile", nullptr, "drop", 30},
+    {"RedirectLoop", "loop", nullptr, 30},
+};
+
+class DownloadFaultTest : public StoreFixture, public ::testing::WithParamInterface<FaultCase> {
+protected:
+    static void SetUpTestSuite() {
+        Served = new testsupport::TempDir;
+        Server = new testsupport::HttpServer(Served->Path(), 900);
+    }
+    static void TearDownTestSuite() {
+        delete Server;
+        delete Served;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(Server->IsRunning()) << "the loopback HTTP server did not start";
+        static int repositoryNumber = 0;
+        Repository = "repo" + std::to_string(++repositoryNumber);
+        Published = std::make_unique<repositorytest::PackageRepository>(*Served / Repository);
+        Published->Publish("Maps", {Readme, Field});
+    }
+
+    std::string BaseUrl(const char* fault) const {
+        return Server->BaseUrl() + (fault != nullptr ? "/_" + std::string(fault) : "") + "/" + Repository;
+    }
+
+    // Every file in the content folder must be one of the published ones,
+    // whole.
+    void ExpectOnlyWholeContent() const {
+        EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+        for (const std::string& name : ListFolder(StorePath("files"))) {
+            const bool whole = (name == ContentFileName(Readme) && ReadFile(StorePath("files/" + name)) == Readme.bytes) ||
+                               (name == ContentFileName(Field) && ReadFile(StorePath("files/" + name)) == Field.bytes);
+            EXPECT_TRUE(whole) << "files/" << name << " is not a whole content file";
+        }
+    }
+
+    static testsupport::TempDir* Served;
+    static testsupport::HttpServer* Server;
+    std::string Repository;
+    std::unique_ptr<repositorytest::PackageRepository> Published;
+};
+
+testsupport::TempDir* DownloadFaultTest::Served = nullptr;
+testsupport::HttpServer* DownloadFaultTest::Server = nullptr;
+
+TEST_P(DownloadFaultTest, EndsWithTheFailureMessageInBoundedTimeLeavingOnlyWholeFiles) {
+    const FaultCase& fault = GetParam();
+    if (fault.fileFault != nullptr) {
+        Published->SetFault(Field, fault.fileFault);
+    }
+    const std::string url = BaseUrl(fault.repositoryFault);
+    const Clock::time_point started = Clock::now();
+    const ProgramResult result = Run({"download", "Maps", url}, fault.boundSeconds + 30);
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+
+    EXPECT_LT(seconds, fault.boundSeconds);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "Failed to download package 'Maps' from repository '" + url + "'.\r\n");
+    EXPECT_EQ(result.out.find("successfully"), std::string::npos);
+    ExpectOnlyWholeContent();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DownloadFaultTest, ::testing::ValuesIn(Cases),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// More bytes than announced: the body must end at the announced length, so
+// the stored file is the published one and nothing more.
+TEST_F(DownloadFaultTest, BytesBeyondTheAnnouncedLengthNeverReachTheStore) {
+    Published->SetFault(Field, "extra");
+    const std::string url = BaseUrl(nullptr);
+    const Clock::time_point started = Clock::now();
+    const ProgramResult result = Run({"download", "Maps", url}, 60);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 30.0);
+    const bool succeeded = result.out.find("Package 'Maps' was successfully downloaded and installed.\r\n") !=
+                           std::string::npos;
+    EXPECT_TRUE(succeeded || result.err == "Failed to download package 'Maps' from repository '" + url + "'.\r\n")
+        << result.out << result.err;
+    ExpectOnlyWholeContent();
+    if (succeeded) {
+        EXPECT_TRUE(ReadFile(StorePath("files/" + ContentFileName(Field))) == Field.bytes);
+    }
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,128 @@
+// Quillbox programs working on one store at the same time: each holds the
+// store's lock from loading the index to saving it, so none loses another's
+// registration, and one that has to wait says so.
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "StoreFixture.h"
+#include "support/ChildProcess.h"
+#include "support/HttpServer.h"
+
+namespace {
+
+using repositorytest::ContentFile;
+using repositorytest::InfoFileName;
+using repositorytest::PackageInfo;
+using repositorytest::Pattern;
+using testsupport::ChildProcess;
+using testsupport::ProgramResult;
+using testsupport::WriteFile;
+using Clock = std::chrono::steady_clock;
+
+const std::string WaitingLine = "Waiting for another Quillbox using the store...\r\n";
+
+class StoreLockTest : public StoreFixture {
+protected:
+    void PlaceInfo(const std::string& name) const {
+        WriteFile(StorePath("packages/" + InfoFileName(name)), PackageInfo(name, {{name + ".txt", name}}));
+    }
+
+    std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments) const {
+        auto child = std::make_unique<ChildProcess>(Program, arguments, Folder.Path(), Environment());
+        EXPECT_TRUE(child->IsStarted());
+        return child;
+    }
+
+    // Polls until the condition holds; false after timeoutSeconds.
+    template <class Condition>
+    static bool WaitUntil(Condition condition, int timeoutSeconds) {
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+        while (!condition()) {
+            if (Clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+};
+
+TEST_F(StoreLockTest, ProgramsInstallingAtTheSameTimeLoseNoRegistration) {
+    std::vector<std::string> names;
+    for (int number = 0; number < 8; ++number) {
+        names.push_back("Concurrent" + std::to_string(number));
+        PlaceInfo(names.back());
+    }
+    std::vector<std::unique_ptr<ChildProcess>> programs;
+    for (const std::string& name : names) {
+        programs.push_back(Start({"install", name}));
+    }
+    for (size_t index = 0; index < programs.size(); ++index) {
+        const ProgramResult result = programs[index]->Wait();
+        EXPECT_EQ(result.out, "Package '" + names[index] + "' is now installed.\r\n");
+        EXPECT_TRUE(result.err == "" || result.err == WaitingLine) << result.err;
+    }
+    std::vector<std::string> installed = InstalledNames();
+    std::sort(installed.begin(), installed.end());
+    EXPECT_EQ(installed, names);
+}
+
+// The first program holds the store through a slow download; the second one
+// says once that it waits, and only goes on when the first has finished.
+TEST_F(StoreLockTest, SecondProgramSaysOnceThatItWaitsAndGoesOnWhenTheFirstEnds) {
+    testsupport::TempDir served;
+    testsupport::HttpServer server(served.Path(), 120);
+    ASSERT_TRUE(server.IsRunning()) << "the loopback HTTP server did not start";
+    repositorytest::PackageRepository(served / "repo").Publish("Maps", {{"maps/field.bin", Pattern(200 * 1024, 5)}});
+    PlaceInfo("Extra");
+
+    // 1 KiB every 50 ms: the content file takes about ten seconds, time
+    // enough for the second program to start even on a busy machine.
+    auto first = Start({"download", "Maps", server.BaseUrl() + "/_slow/repo"});
+    ASSERT_TRUE(WaitUntil([&] { return InstalledNames() == std::vector<std::string>{"Maps"}; }, 60))
+        << "the download never registered its package";
+    auto second = Start({"install", "Extra"});
+    ASSERT_TRUE(WaitUntil([&] { return second->ErrorSoFar() == WaitingLine || second->HasEnded(); }, 30));
+    EXPECT_FALSE(second->HasEnded()) << "the second program did not wait for the first";
+
+    const ProgramResult firstResult = first->Wait();
+    EXPECT_NE(firstResult.out.find("Package 'Maps' was successfully downloaded and installed.\r\n"), std::string::npos)
+        << firstResult.err;
+    const ProgramResult secondResult = second->Wait();
+    EXPECT_EQ(secondResult.out, "Package 'Extra' is now installed.\r\n");
+    EXPECT_EQ(secondResult.err, WaitingLine);
+    EXPECT_EQ(InstalledNames(), (std::vector<std::string>{"Maps", "Extra"}));
+}
+
+TEST_F(StoreLockTest, LockOfAKilledProgramIsFreedAtOnce) {
+    testsupport::TempDir served;
+    testsupport::HttpServer server(served.Path(), 120);
+    ASSERT_TRUE(server.IsRunning()) << "the loopback HTTP server did not start";
+    repositorytest::PackageRepository(served / "repo").Publish("Maps", {{"maps/field.bin", Pattern(1024, 5)}});
+    PlaceInfo("Extra");
+
+    // A server that never answers keeps the first program in its download.
+    auto first = Start({"download", "Maps", server.BaseUrl() + "/_stall/repo"});
+    ASSERT_TRUE(WaitUntil([&] { return testsupport::Exists(StorePath(PackageManager::LockFileName)); }, 30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_FALSE(first->HasEnded());
+    first->Kill();
+    first->Wait();
+
+    const Clock::time_point started = Clock::now();
+    const ProgramResult result = Run({"install", "Extra"}, 30);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 10.0);
+    EXPECT_EQ(result.out, "Package 'Extra' is now installed.\r\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(InstalledNames(), std::vector<std::string>{"Extra"});
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+// A memory file system of a fixed size mounted on a folder, so that tests can
+// run a program out of disk space. Mounting needs root; where it is refused
+// the object is not mounted and the test skips. Only on Linux.
+class SmallDisk {
+public:
+    // Creates the folder when missing and mounts sizeBytes of space on it.
+    SmallDisk(const std::string& folder, long sizeBytes);
+    // Unmounts the folder; what was on the disk is gone with it.
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool IsMounted() const { return Mounted; }
+    // Why mounting failed, for the skip message.
+    const std::string& Failure() const { return Reason; }
+    // Fills the disk with one file, leaving no more than leaveBytes free.
+    bool Fill(const std::string& fillerPath, long leaveBytes);
+    long FreeBytes() const;
+
+private:
+    std::string Folder;
+    bool Mounted = false;
+    std::string Reason;
+};
+
+}  // namespace testsupport
