@@ -104,6 +104,10 @@ TEST(DataPathsTest, NoFactoryMeansNoFile) {
     EXPECT_TRUE(settings.useProgramFolder);
 }
 
+// The POSIX backend's shell folders; the Windows ones are tested with the
+// platform layer.
+#ifndef _WIN32
+
 // Runs each test with its own HOME and without the XDG variables, and puts
 // the test program's environment back afterwards.
 class ShellFoldersTest : public ::testing::Test {
@@ -184,5 +188,7 @@ TEST(ProgramFolderTest, IsTheResolvedFolderOfTheRunningProgram) {
     EXPECT_EQ(platform::GetProgramFolder(), expected);
     EXPECT_NE(expected.back(), '/');
 }
+
+#endif
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -233,12 +231,12 @@ TEST_F(DownloadTaskTest, ConsecutiveTransfersReuseTheConnection) {
 TEST_F(DownloadTaskTest, ProxySettingsOfTheEnvironmentAreIgnored) {
     const char* const names[] = {"http_proxy", "HTTP_PROXY", "ALL_PROXY", "all_proxy"};
     for (const char* name : names) {
-        setenv(name, "http://127.0.0.1:9", 1);
+        testsupport::SetEnvironmentValue(name, "http://127.0.0.1:9");
     }
     RecordingTask task(Url("/small.txt"));
     task.Run();
     for (const char* name : names) {
-        unsetenv(name);
+        testsupport::RemoveEnvironmentValue(name);
     }
     EXPECT_TRUE(task.succeeded);
     EXPECT_EQ("hello, repository\n", task.body);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -355,6 +357,9 @@ TEST_F(PackageDownloadTaskTest, BodyWithoutContentLengthShorterThanListedIsNotSt
     EXPECT_EQ(PartFiles(), std::vector<std::string>{});
 }
 
+// Only POSIX systems limit the size of the files a process writes.
+#ifndef _WIN32
+
 // Keeps the files this process writes below a size, as a full disk would.
 class FileSizeLimit {
 public:
@@ -387,6 +392,8 @@ TEST_F(PackageDownloadTaskTest, ContentFileThatCannotBeWrittenWholeIsNotMovedInt
     EXPECT_EQ(testsupport::ReadFile(StoredFile(Readme)), Readme.bytes);
     EXPECT_EQ(PartFiles(), std::vector<std::string>{});
 }
+
+#endif
 
 TEST_F(PackageDownloadTaskTest, PartFileThatCannotBeMovedIntoPlaceFailsAndIsDeleted) {
     const ContentFile slow{"slow.bin", Pattern(8 * 1024, 7)};

@@ -253,9 +253,14 @@ TEST_F(DownloadCommandTest, ConvertedPackagePublishedByCopyingTheStoreInstallsBy
                            archive.Build().bytes);
     ASSERT_EQ(Run({"convert", "Field.mix", "2.1", "Jane"}).err, "");
     ASSERT_EQ(Run({"install", "Field"}).err, "");
+    // File by file: the standard library of mingw-w64 refuses to copy a
+    // folder into one that exists.
     for (const std::string folder : {"packages", "files"}) {
-        std::filesystem::create_directories(*served / repositoryName + "/" + folder);
-        std::filesystem::copy(publisherStore + "/" + folder, *served / repositoryName + "/" + folder);
+        const std::string target = *served / repositoryName + "/" + folder;
+        std::filesystem::create_directories(target);
+        for (const auto& entry : std::filesystem::directory_iterator(publisherStore + "/" + folder)) {
+            testsupport::CopyFile(entry.path().string(), target + "/" + entry.path().filename().string());
+        }
     }
 
     TempDir subscriber;

@@ -203,7 +203,9 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndI
     Install("A");
     const std::string before = ReadFile(StorePath("packages.dat"));
     // Writes to this device fail for lack of space, whoever runs the test.
-    std::filesystem::create_symlink("/dev/full", StorePath("packages.dat.new"));
+    if (!testsupport::MakeFullDeviceLink(StorePath("packages.dat.new"))) {
+        GTEST_SKIP() << "this system has no device that is always full";
+    }
 
     const ProgramResult result = Run({"install", "B"});
     EXPECT_EQ(result.exitCode, 0);
@@ -214,6 +216,9 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndI
     EXPECT_EQ(Run({"list"}).out, "The following packages are installed:\r\nA version 1 by x\r\n");
 }
 
+// The POSIX backend finds the application-data folder through HOME; Windows
+// keeps it in the user's profile, which a test cannot move.
+#ifndef _WIN32
 TEST_F(PackageCommandsTest, PathsIniCanMoveTheStoreToTheApplicationDataFolder) {
     WriteFile(Folder / "DATA/paths.ini", "[paths]\r\nUseIvoFolder=0\r\nFileBase=Arena\r\n");
     const std::string home = Folder / "home";
@@ -230,6 +235,7 @@ TEST_F(PackageCommandsTest, WithoutHomeTheProgramFolderHoldsTheStore) {
     EXPECT_EQ(result.out, "No packages are installed.\r\n");
     EXPECT_TRUE(Exists(Folder / "Arena/Arena/mofs/packages.dat"));
 }
+#endif
 
 TEST_F(PackageCommandsTest, CommandsThatNeverReachTheStoreLeaveNoStore) {
     Run({"install"});

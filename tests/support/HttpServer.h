@@ -6,7 +6,8 @@ namespace testsupport {
 
 // The loopback HTTP server of tests/support/http_server.py, serving a folder
 // on 127.0.0.1 at a free port. It is stopped when the object goes, and ends by
-// itself when the test process dies or after lifetimeSeconds.
+// itself when the test process dies (not noticed on Windows) or after
+// lifetimeSeconds.
 class HttpServer {
 public:
     explicit HttpServer(const std::string& folder, int lifetimeSeconds = 300);
@@ -19,13 +20,16 @@ public:
     int GetPort() const { return Port; }
     // "http://127.0.0.1:PORT", without a trailing slash.
     std::string BaseUrl() const;
-    // Stops the server: SIGTERM, then SIGKILL when it has not ended within 2 s.
+    // Stops the server: SIGTERM, then SIGKILL when it has not ended within 2 s
+    // (on Windows: removes its control file, which ends it within a second).
     void Stop();
 
 private:
     int Process = -1;
     int StdinWriter = -1;
     int Port = 0;
+    // Windows: the file that receives the port; the server runs while it exists.
+    std::string ControlFile;
 };
 
 }  // namespace testsupport

@@ -31,6 +31,20 @@ void MakeFolders(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& path);
 void CopyFile(const std::string& from, const std::string& to);
 
+// Makes path a name whose writes fail for lack of space (a link to the
+// system's always-full device); false where the system has no such device,
+// an exception when the link cannot be made.
+bool MakeFullDeviceLink(const std::string& path);
+
+// Sets or removes a variable of the test's own environment.
+void SetEnvironmentValue(const std::string& name, const std::string& value);
+void RemoveEnvironmentValue(const std::string& name);
+
+// The MD5 digest (32 lower-case hexadecimal digits) of the files' contents one
+// after the other, computed by a tool of the system that has nothing to do with
+// the code under test; empty when the files cannot be read.
+std::string ReferenceMd5(const std::vector<std::string>& paths);
+
 struct ProgramResult {
     int exitCode = -1;  // -1 when the program did not exit normally
     std::string out;

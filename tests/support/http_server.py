@@ -11,6 +11,7 @@ such as http://127.0.0.1:PORT/_nolength/repo:
   /_status/NNN/...    answers status NNN (a short body unless NNN is 204 or 304)
   /_nolength/PATH     the file without Content-Length, ended by closing the connection
   /_drop/PATH         announces the file's length, sends half of it and drops the connection
+  /_reset/PATH        announces the file's length, sends half of it and resets the connection
   /_slow/PATH         the file in blocks of 1024 bytes, 50 ms apart
   /_stall/PATH        announces the file's length, then sends nothing
   /_extra/PATH        announces the file's length and sends 100 bytes more
@@ -20,7 +21,11 @@ such as http://127.0.0.1:PORT/_nolength/repo:
   /_peer              the client's address and port as the body
 
 A single file can carry a fault of its own: a file NAME.fault next to NAME
-holding one of the words nolength, drop, slow, stall, extra.
+holding one of the words nolength, drop, reset, slow, stall, extra.
+
+With --code-page NAME the bytes of a URL's path stand for characters of that
+code page instead of UTF-8: a test running on Windows writes the served files
+through its ANSI code page.
 
 The server ends by itself after --lifetime seconds, when its standard input
 reaches its end (with --watch-stdin: the test that started it has gone), or on
@@ -28,20 +33,27 @@ SIGTERM.
 """
 
 import argparse
+import codecs
 import http.server
 import os
 import signal
+import socket
+import struct
 import sys
 import threading
 import time
 import urllib.parse
 
-FAULT_WORDS = ("nolength", "drop", "slow", "stall", "extra")
+FAULT_WORDS = ("nolength", "drop", "reset", "slow", "stall", "extra")
 SLOW_BLOCK = 1024
 SLOW_PAUSE = 0.05
 EXTRA_BYTES = 100
 
 stopping = threading.Event()
+
+# Bytes that a Windows code page leaves undefined stand for the characters of
+# the same number, as Windows maps them.
+codecs.register_error("latin1_fallback", lambda error: (error.object[error.start:error.end].decode("latin-1"), error.end))
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -50,8 +62,16 @@ class Handler(http.server.SimpleHTTPRequestHandler):
     # body would wait for the client's delayed acknowledgement (40 ms).
     disable_nagle_algorithm = True
 
+    code_page = None
+
     def log_message(self, format, *args):
         pass
+
+    def translate_path(self, path):
+        if self.code_page is not None:
+            raw = urllib.parse.unquote_to_bytes(path.split("?", 1)[0].split("#", 1)[0])
+            path = urllib.parse.quote(raw.decode(self.code_page, errors="latin1_fallback"))
+        return super().translate_path(path)
 
     def do_GET(self):
         path = urllib.parse.urlsplit(self.path).path
@@ -129,7 +149,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         if word != "nolength":
             self.send_header("Content-Length", str(len(data)))
-        if word in ("nolength", "drop", "extra", "stall"):
+        if word in ("nolength", "drop", "reset", "extra", "stall"):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
@@ -137,6 +157,13 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.wfile.write(data)
         elif word == "drop":
             self.wfile.write(data[: len(data) // 2])
+        elif word == "reset":
+            self.wfile.write(data[: len(data) // 2])
+            self.wfile.flush()
+            # Closing with a zero linger time sends a reset instead of an
+            # orderly end of the stream.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
         elif word == "extra":
             self.wfile.write(data + b"x" * EXTRA_BYTES)
         elif word == "slow":
@@ -177,7 +204,9 @@ def main():
     parser.add_argument("folder", help="folder to serve")
     parser.add_argument("--lifetime", type=float, default=300.0, help="seconds before the server ends by itself")
     parser.add_argument("--watch-stdin", action="store_true", help="end when standard input reaches its end")
+    parser.add_argument("--code-page", help="code page of the byte names in URLs (default UTF-8)")
     arguments = parser.parse_args()
+    Handler.code_page = arguments.code_page
 
     folder = os.path.abspath(arguments.folder)
     handler = lambda *args, **kwargs: Handler(*args, directory=folder, **kwargs)

@@ -1,0 +1,229 @@
+#include "platform/FileSystem.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+// The platform functions share their names with these Windows macros.
+#undef CopyFile
+#undef DeleteFile
+#undef MoveFile
+#undef ReplaceFile
+
+namespace platform {
+namespace {
+
+// Handles of kernel objects carry only 32 significant bits, also in 64-bit
+// processes (Windows guarantees this so that 32-bit and 64-bit programs can
+// exchange them), so the int of FileHandle holds one; sign extension restores
+// it and keeps INVALID_HANDLE_VALUE equal to InvalidFileHandle.
+HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file)); }
+
+FileHandle FromHandle(HANDLE handle) { return static_cast<FileHandle>(reinterpret_cast<intptr_t>(handle)); }
+
+struct OpenParameters {
+    DWORD access;
+    DWORD sharing;
+    DWORD disposition;
+};
+
+// The rights of a file object: 0 read and write without sharing, kept or
+// created; 1 read with read sharing, existing files only; 2 write without
+// sharing, created or truncated.
+bool ParametersFor(int rights, OpenParameters& parameters) {
+    switch (rights) {
+        case 0: parameters = {GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS}; return true;
+        case 1: parameters = {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING}; return true;
+        case 2: parameters = {GENERIC_WRITE, 0, CREATE_ALWAYS}; return true;
+        default: return false;
+    }
+}
+
+// ReadFile and WriteFile move at most 4 GiB per call; pieces of 1 GiB keep
+// the count well inside a DWORD.
+template <typename Transfer>
+int64_t TransferAll(int64_t count, Transfer transfer) {
+    if (count < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    int64_t done = 0;
+    while (done < count) {
+        const DWORD piece = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
+        DWORD moved = 0;
+        if (!transfer(done, piece, &moved)) {
+            return done > 0 ? done : -1;
+        }
+        if (moved == 0) {
+            break;
+        }
+        done += moved;
+    }
+    return done;
+}
+
+}  // namespace
+
+FileHandle OpenFile(const char* path, int rights) {
+    OpenParameters parameters;
+    if (!ParametersFor(rights, parameters)) {
+        SetLastErrorNumber(InvalidArgumentError);
+        return InvalidFileHandle;
+    }
+    const HANDLE handle = CreateFileA(path, parameters.access, parameters.sharing, nullptr, parameters.disposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? InvalidFileHandle : FromHandle(handle);
+}
+
+int64_t ReadFile(FileHandle file, void* buffer, int64_t count) {
+    // Windows checks that the buffer holds the whole count, so a request
+    // beyond the end of the file would fail instead of stopping there.
+    LARGE_INTEGER size;
+    LARGE_INTEGER position;
+    const LARGE_INTEGER stay = {};
+    if (count > 0 && GetFileSizeEx(ToHandle(file), &size) &&
+        SetFilePointerEx(ToHandle(file), stay, &position, FILE_CURRENT)) {
+        count = std::min<int64_t>(count, std::max<int64_t>(size.QuadPart - position.QuadPart, 0));
+    }
+    char* bytes = static_cast<char*>(buffer);
+    return TransferAll(count, [&](int64_t done, DWORD piece, DWORD* moved) {
+        return ::ReadFile(ToHandle(file), bytes + done, piece, moved, nullptr) != 0;
+    });
+}
+
+int64_t WriteFile(FileHandle file, const void* buffer, int64_t count) {
+    const char* bytes = static_cast<const char*>(buffer);
+    return TransferAll(count, [&](int64_t done, DWORD piece, DWORD* moved) {
+        return ::WriteFile(ToHandle(file), bytes + done, piece, moved, nullptr) != 0;
+    });
+}
+
+int64_t SeekFile(FileHandle file, int64_t offset, int origin) {
+    static const DWORD methods[] = {FILE_BEGIN, FILE_CURRENT, FILE_END};
+    if (origin < 0 || origin > 2) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    LARGE_INTEGER position;
+    if (!SetFilePointerEx(ToHandle(file), distance, &position, methods[origin])) {
+        return -1;
+    }
+    return position.QuadPart;
+}
+
+int64_t FileSize(FileHandle file) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(ToHandle(file), &size)) {
+        return -1;
+    }
+    return size.QuadPart;
+}
+
+bool CloseFile(FileHandle file) { return CloseHandle(ToHandle(file)) != 0; }
+
+bool FlushFile(FileHandle file) { return FlushFileBuffers(ToHandle(file)) != 0; }
+
+uint32_t GetFileDosDateTime(FileHandle file) {
+    FILETIME written;
+    FILETIME local;
+    WORD date = 0;
+    WORD time = 0;
+    if (!GetFileTime(ToHandle(file), nullptr, nullptr, &written) || !FileTimeToLocalFileTime(&written, &local) ||
+        !FileTimeToDosDateTime(&local, &date, &time)) {
+        return 0;
+    }
+    return (static_cast<uint32_t>(date) << 16) | time;
+}
+
+bool SetFileDosDateTime(FileHandle file, uint32_t dosDateTime) {
+    FILETIME local;
+    FILETIME universal;
+    if (!DosDateTimeToFileTime(static_cast<WORD>(dosDateTime >> 16), static_cast<WORD>(dosDateTime), &local) ||
+        !LocalFileTimeToFileTime(&local, &universal)) {
+        return false;
+    }
+    // Access and write time change; the creation time stays.
+    return SetFileTime(ToHandle(file), nullptr, &universal, &universal) != 0;
+}
+
+int LastErrorNumber() { return static_cast<int>(GetLastError()); }
+
+// The C runtime's error number is set as well: an invalid open rights value
+// is reported there.
+void SetLastErrorNumber(int code) {
+    errno = code;
+    SetLastError(static_cast<DWORD>(code));
+}
+
+bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool DeleteFile(const char* path) { return DeleteFileA(path) != 0; }
+
+bool CopyFile(const char* source, const char* destination) {
+    return CopyFileA(source, destination, FALSE) != 0;
+}
+
+bool MoveFile(const char* source, const char* destination) { return MoveFileA(source, destination) != 0; }
+
+bool ReplaceFile(const char* source, const char* destination) {
+    return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool CreateFolder(const char* path) {
+    if (CreateDirectoryA(path, nullptr)) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesA(path);
+    if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return true;
+    }
+    SetLastError(error);
+    return false;
+}
+
+bool ListFolder(const char* path, std::vector<std::string>& names) {
+    names.clear();
+    std::string pattern = path != nullptr ? path : "";
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') {
+        pattern += '\\';
+    }
+    pattern += '*';
+    WIN32_FIND_DATAA entry;
+    const HANDLE search = FindFirstFileA(pattern.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        // Only the root of a drive can be an empty folder without "." and "..".
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+    do {
+        names.emplace_back(entry.cFileName);
+    } while (FindNextFileA(search, &entry));
+    const DWORD error = GetLastError();
+    FindClose(search);
+    return error == ERROR_NO_MORE_FILES;
+}
+
+std::string CurrentDirectory() {
+    const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+    if (needed == 0) {
+        return std::string();
+    }
+    std::string buffer(needed, '\0');
+    const DWORD length = GetCurrentDirectoryA(needed, buffer.data());
+    if (length == 0 || length >= needed) {
+        return std::string();
+    }
+    buffer.resize(length);
+    // "C:\" becomes "C:", so that appending a separator gives the root again.
+    if (!buffer.empty() && buffer.back() == '\\') {
+        buffer.pop_back();
+    }
+    return buffer;
+}
+
+}  // namespace platform
