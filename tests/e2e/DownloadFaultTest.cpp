@@ -1,8 +1,6 @@
 // A repository server that misbehaves: the download command must end in
 // bounded time with its failure message, leave no ".part" file behind and
 // never leave an incomplete file under a content file's final name.
-#ifndef _WIN32
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -125,5 +123,3 @@ TEST_F(DownloadFaultTest, BytesBeyondTheAnnouncedLengthNeverReachTheStore) {
 }
 
 }  // namespace
-
-#endif

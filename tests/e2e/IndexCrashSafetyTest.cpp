@@ -1,7 +1,5 @@
 // A Quillbox killed while it saves the package index must leave the old or
 // the new index, whole: never none and never a torn one.
-#ifndef _WIN32
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -135,5 +133,3 @@ TEST_F(IndexCrashSafetyTest, KillAtAnyMomentOfASaveLeavesTheOldOrTheNewIndexWhol
 }
 
 }  // namespace
-
-#endif

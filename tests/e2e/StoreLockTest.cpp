@@ -1,8 +1,6 @@
 // Quillbox programs working on one store at the same time: each holds the
 // store's lock from loading the index to saving it, so none loses another's
 // registration, and one that has to wait says so.
-#ifndef _WIN32
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -124,5 +122,3 @@ TEST_F(StoreLockTest, LockOfAKilledProgramIsFreedAtOnce) {
 }
 
 }  // namespace
-
-#endif
