@@ -1,38 +1,15 @@
 #include "support/ChildProcess.h"
+#include "support/posix/Environment.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
-extern char** environ;
-
 namespace testsupport {
-
-namespace {
-
-std::vector<std::string> MergedEnvironment(const std::vector<std::string>& changes) {
-    std::vector<std::string> merged;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        merged.emplace_back(*entry);
-    }
-    for (const std::string& change : changes) {
-        const std::string name = change.substr(0, change.find('='));
-        merged.erase(std::remove_if(merged.begin(), merged.end(),
-                                    [&](const std::string& entry) { return entry.compare(0, name.size() + 1, name + "=") == 0; }),
-                     merged.end());
-        if (change.find('=') != std::string::npos) {
-            merged.push_back(change);
-        }
-    }
-    return merged;
-}
-
-}  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::string& workingFolder, const std::vector<std::string>& environment) {

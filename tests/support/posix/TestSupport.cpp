@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "support/posix/Environment.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -50,8 +51,6 @@ std::string ReferenceMd5(const std::vector<std::string>& paths) {
     return result.out.substr(0, 32);
 }
 
-namespace {
-
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& changes) {
     std::vector<std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -70,6 +69,8 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& chang
     }
     return merged;
 }
+
+namespace {
 
 void Drain(int descriptor, std::string& into, bool& open) {
     char buffer[65536];
