@@ -107,7 +107,9 @@ public:
     }
 
     std::string CopyCommand() const { return "cp '" + (Root / ArchiveName).string() + "' copy.mix"; }
-    std::string ConvertCommand() const { return "./Quillbox convert '" + (Root / ArchiveName).string() + "' 1.0 bench"; }
+    std::string ConvertCommand() const {
+        return "./Quillbox convert '" + (Root / ArchiveName).string() + "' 1.0 bench";
+    }
 
     // Runs a shell command in a folder; the seconds taken, or -1 on failure.
     static double Time(const std::filesystem::path& folder, const std::string& command) {

@@ -62,8 +62,8 @@ void ComposeDataPaths(const DataPathSettings& settings, const DataPathBases& bas
                       StringClass& storeBasePath) {
     const bool useDocuments = !settings.useProgramFolder && bases.documentsFolder != nullptr;
     const bool useApplicationData = !settings.useProgramFolder && bases.applicationDataFolder != nullptr;
-    gameFilesPath = JoinFolders(useDocuments ? bases.documentsFolder : bases.programFolder, settings.fileBase,
-                                settings.fileFds);
+    gameFilesPath =
+        JoinFolders(useDocuments ? bases.documentsFolder : bases.programFolder, settings.fileBase, settings.fileFds);
     storeBasePath = JoinFolders(useApplicationData ? bases.applicationDataFolder : bases.programFolder,
                                 settings.fileBase, settings.fileBase);
 }

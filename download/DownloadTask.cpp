@@ -42,7 +42,6 @@ void DownloadTask::ReceiveBody(InternetHandle* handle) {
 
 void DownloadTask::Complete() {
     const bool result = succeeded && !cancelled;
-    NotifyObservers([this, result](DownloadTaskObserver<DownloadTask>* observer) {
-        observer->OnDownloadFinished(this, result);
-    });
+    NotifyObservers(
+        [this, result](DownloadTaskObserver<DownloadTask>* observer) { observer->OnDownloadFinished(this, result); });
 }

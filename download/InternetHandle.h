@@ -3,7 +3,7 @@
 namespace platform {
 struct HttpRequest;
 struct HttpSession;
-}
+}  // namespace platform
 
 // Holds one open request; deleting the holder closes it.
 class InternetHandle {

@@ -7,12 +7,9 @@
 
 BufferedFileClass::BufferedFileClass() = default;
 
-BufferedFileClass::BufferedFileClass(const char* name) : RawFileClass(name) {
-}
+BufferedFileClass::BufferedFileClass(const char* name) : RawFileClass(name) {}
 
-BufferedFileClass::~BufferedFileClass() {
-    DropCache();
-}
+BufferedFileClass::~BufferedFileClass() { DropCache(); }
 
 void BufferedFileClass::DropCache() {
     delete[] Cache;

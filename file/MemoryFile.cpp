@@ -19,41 +19,23 @@ namespace {
 
 }  // namespace
 
-MemoryFile::~MemoryFile() {
-    delete[] Buffer;
-}
+MemoryFile::~MemoryFile() { delete[] Buffer; }
 
-const char* MemoryFile::GetFileName() const {
-    NotSupported("GetFileName");
-}
+const char* MemoryFile::GetFileName() const { NotSupported("GetFileName"); }
 
-const char* MemoryFile::SetFileName(const char*) {
-    NotSupported("SetFileName");
-}
+const char* MemoryFile::SetFileName(const char*) { NotSupported("SetFileName"); }
 
-bool MemoryFile::Create() {
-    NotSupported("Create");
-}
+bool MemoryFile::Create() { NotSupported("Create"); }
 
-bool MemoryFile::Delete() {
-    NotSupported("Delete");
-}
+bool MemoryFile::Delete() { NotSupported("Delete"); }
 
-bool MemoryFile::IsAvailable(bool) {
-    return true;
-}
+bool MemoryFile::IsAvailable(bool) { return true; }
 
-bool MemoryFile::IsOpen() const {
-    return true;
-}
+bool MemoryFile::IsOpen() const { return true; }
 
-int MemoryFile::Open(int) {
-    NotSupported("Open");
-}
+int MemoryFile::Open(int) { NotSupported("Open"); }
 
-int MemoryFile::Open(const char*, int) {
-    NotSupported("Open");
-}
+int MemoryFile::Open(const char*, int) { NotSupported("Open"); }
 
 int MemoryFile::Read(void* buffer, int count) {
     const int available = std::min(count, Length - Position);
@@ -76,9 +58,7 @@ int MemoryFile::Seek(int offset, int origin) {
     return Position;
 }
 
-int MemoryFile::Size() {
-    return Length;
-}
+int MemoryFile::Size() { return Length; }
 
 // The buffer doubles past the new end so that a download appended in blocks
 // is copied only a few times. A write whose end cannot be counted in 32 bits,
@@ -110,18 +90,10 @@ int MemoryFile::Write(const void* buffer, int count) {
     return count;
 }
 
-void MemoryFile::Close() {
-    NotSupported("Close");
-}
+void MemoryFile::Close() { NotSupported("Close"); }
 
-void MemoryFile::Error(int, bool, const char*) {
-    NotSupported("Error");
-}
+void MemoryFile::Error(int, bool, const char*) { NotSupported("Error"); }
 
-void MemoryFile::SetWindow(int, int) {
-    NotSupported("SetWindow");
-}
+void MemoryFile::SetWindow(int, int) { NotSupported("SetWindow"); }
 
-bool MemoryFile::HasWindow() const {
-    return false;
-}
+bool MemoryFile::HasWindow() const { return false; }

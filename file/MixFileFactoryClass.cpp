@@ -22,9 +22,7 @@ struct MixHeader {
     uint32_t Reserved;
 };
 
-bool ReadExactly(FileClass& file, void* buffer, int count) {
-    return file.Read(buffer, count) == count;
-}
+bool ReadExactly(FileClass& file, void* buffer, int count) { return file.Read(buffer, count) == count; }
 
 bool SeekTo(FileClass& file, int64_t offset) {
     return offset >= 0 && offset <= INT32_MAX && file.Seek(static_cast<int>(offset), FileClass::FromStart) == offset;
@@ -106,9 +104,7 @@ MixFileFactoryClass::MixFileFactoryClass(const char* archiveName, FileFactoryCla
     SourceFactory->ReturnFile(file);
 }
 
-MixFileFactoryClass::~MixFileFactoryClass() {
-    Entries.Clear();
-}
+MixFileFactoryClass::~MixFileFactoryClass() { Entries.Clear(); }
 
 FileClass* MixFileFactoryClass::GetFile(const char* name) {
     if (Entries.Count() == 0 || name == nullptr) {

@@ -12,29 +12,19 @@ constexpr int NotOpenError = 9;
 
 // Positions and sizes are 32-bit: the low 32 bits of the real value, as the
 // file services this interface was made for report them.
-int LowBits(int64_t value) {
-    return static_cast<int>(static_cast<uint32_t>(value));
-}
+int LowBits(int64_t value) { return static_cast<int>(static_cast<uint32_t>(value)); }
 
-int ClampToInt(int64_t value) {
-    return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
-}
+int ClampToInt(int64_t value) { return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX)); }
 
 }  // namespace
 
 RawFileClass::RawFileClass() = default;
 
-RawFileClass::RawFileClass(const char* name) {
-    RawFileClass::SetFileName(name);
-}
+RawFileClass::RawFileClass(const char* name) { RawFileClass::SetFileName(name); }
 
-RawFileClass::~RawFileClass() {
-    RawFileClass::Close();
-}
+RawFileClass::~RawFileClass() { RawFileClass::Close(); }
 
-const char* RawFileClass::GetFileName() const {
-    return Path;
-}
+const char* RawFileClass::GetFileName() const { return Path; }
 
 const char* RawFileClass::SetFileName(const char* name) {
     // The name may point into Path itself, which is cleared first.
@@ -93,9 +83,7 @@ bool RawFileClass::IsAvailable(bool) {
     return true;
 }
 
-bool RawFileClass::IsOpen() const {
-    return OsHandle != platform::InvalidFileHandle;
-}
+bool RawFileClass::IsOpen() const { return OsHandle != platform::InvalidFileHandle; }
 
 int RawFileClass::Open(const char* name, int rights) {
     SetFileName(name);
@@ -229,20 +217,13 @@ void RawFileClass::Close() {
     OsHandle = platform::InvalidFileHandle;
 }
 
-uint32_t RawFileClass::GetDateTime() {
-    return IsOpen() ? platform::GetFileDosDateTime(OsHandle) : 0;
-}
+uint32_t RawFileClass::GetDateTime() { return IsOpen() ? platform::GetFileDosDateTime(OsHandle) : 0; }
 
-bool RawFileClass::SetDateTime(uint32_t value) {
-    return IsOpen() && platform::SetFileDosDateTime(OsHandle, value);
-}
+bool RawFileClass::SetDateTime(uint32_t value) { return IsOpen() && platform::SetFileDosDateTime(OsHandle, value); }
 
-void RawFileClass::Error(int, bool, const char*) {
-}
+void RawFileClass::Error(int, bool, const char*) {}
 
-int RawFileClass::GetFileHandle() const {
-    return OsHandle;
-}
+int RawFileClass::GetFileHandle() const { return OsHandle; }
 
 // A window never reaches past the end of what it is cut from: a length of -1
 // or one larger than what remains after start means "the rest". A negative
@@ -263,6 +244,4 @@ void RawFileClass::SetWindow(int start, int length) {
     WindowLength = static_cast<int>(newLength);
 }
 
-bool RawFileClass::HasWindow() const {
-    return WindowLength != -1;
-}
+bool RawFileClass::HasWindow() const { return WindowLength != -1; }

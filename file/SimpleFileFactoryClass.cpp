@@ -99,6 +99,4 @@ FileClass* SimpleFileFactoryClass::GetFile(const char* name) {
     return file;
 }
 
-void SimpleFileFactoryClass::ReturnFile(FileClass* file) {
-    delete file;
-}
+void SimpleFileFactoryClass::ReturnFile(FileClass* file) { delete file; }

@@ -18,22 +18,15 @@ uint32_t DecodeWord(const unsigned char* bytes) {
 
 // Bytes of a chunk not read yet; negative when a sub-chunk claimed more than
 // its parent holds.
-int64_t Unread(uint32_t length, int consumed) {
-    return static_cast<int64_t>(length) - consumed;
-}
+int64_t Unread(uint32_t length, int consumed) { return static_cast<int64_t>(length) - consumed; }
 
 }  // namespace
 
-ChunkReader::ChunkReader(FileClass* file) : File(file) {
-}
+ChunkReader::ChunkReader(FileClass* file) : File(file) {}
 
-uint32_t ChunkReader::CurrentChunkId() const {
-    return Depth > 0 ? Headers[Depth - 1].id : 0;
-}
+uint32_t ChunkReader::CurrentChunkId() const { return Depth > 0 ? Headers[Depth - 1].id : 0; }
 
-uint32_t ChunkReader::CurrentChunkLength() const {
-    return Depth > 0 ? Headers[Depth - 1].size & PayloadMask : 0;
-}
+uint32_t ChunkReader::CurrentChunkLength() const { return Depth > 0 ? Headers[Depth - 1].size & PayloadMask : 0; }
 
 // A sub-chunk must fit in what is left of its parent: a header that does not
 // is not read, and a size that claims more is cut to the parent's end. So a

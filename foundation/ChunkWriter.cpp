@@ -18,8 +18,7 @@ void EncodeHeader(uint32_t id, uint32_t size, unsigned char* bytes) {
 
 }  // namespace
 
-ChunkWriter::ChunkWriter(FileClass* file) : File(file) {
-}
+ChunkWriter::ChunkWriter(FileClass* file) : File(file) {}
 
 void ChunkWriter::AddToCurrentSize(uint32_t count) {
     if (Depth == 0) {

@@ -78,21 +78,15 @@ void ReleaseBuffer(char* text) {
         Pool.FreeMask |= 1u << (offset / kSlotSize);
         return;
     }
-    delete[] (text - kHeaderSize);
+    delete[](text - kHeaderSize);
 }
 
 // Lengths must leave room for the terminator in a signed 32-bit capacity.
-bool FitsCapacity(size_t length) {
-    return length < static_cast<size_t>(INT_MAX);
-}
+bool FitsCapacity(size_t length) { return length < static_cast<size_t>(INT_MAX); }
 
-size_t TextLength(const char* text) {
-    return text == nullptr ? 0 : std::strlen(text);
-}
+size_t TextLength(const char* text) { return text == nullptr ? 0 : std::strlen(text); }
 
-int CapacityOf(const char* text) {
-    return text == SharedEmptyString ? 0 : ReadHeaderField(text, kCapacityOffset);
-}
+int CapacityOf(const char* text) { return text == SharedEmptyString ? 0 : ReadHeaderField(text, kCapacityOffset); }
 
 // The cached length is 0 until someone needs it; then it is counted once.
 int LengthOf(char* text) {
@@ -175,13 +169,9 @@ StringClass::StringClass(const StringClass& other, bool temporary) : Text(Shared
     }
 }
 
-StringClass::StringClass(StringClass&& other) noexcept : Text(SharedEmptyString) {
-    *this = std::move(other);
-}
+StringClass::StringClass(StringClass&& other) noexcept : Text(SharedEmptyString) { *this = std::move(other); }
 
-StringClass::~StringClass() {
-    Release();
-}
+StringClass::~StringClass() { Release(); }
 
 StringClass& StringClass::operator=(const char* text) {
     AssignText(Text, text == nullptr ? "" : text, TextLength(text));
@@ -232,21 +222,13 @@ StringClass StringClass::operator+(const char* text) const {
     return StringClass(working);
 }
 
-bool StringClass::operator==(const StringClass& other) const {
-    return std::strcmp(Text, other.Text) == 0;
-}
+bool StringClass::operator==(const StringClass& other) const { return std::strcmp(Text, other.Text) == 0; }
 
-bool StringClass::operator==(const char* text) const {
-    return std::strcmp(Text, text == nullptr ? "" : text) == 0;
-}
+bool StringClass::operator==(const char* text) const { return std::strcmp(Text, text == nullptr ? "" : text) == 0; }
 
-int StringClass::GetLength() const {
-    return LengthOf(Text);
-}
+int StringClass::GetLength() const { return LengthOf(Text); }
 
-int StringClass::GetCapacity() const {
-    return CapacityOf(Text);
-}
+int StringClass::GetCapacity() const { return CapacityOf(Text); }
 
 int StringClass::Format(const char* format, ...) {
     va_list args;
@@ -303,9 +285,7 @@ void StringClass::Release() {
     Text = SharedEmptyString;
 }
 
-bool StringClass::IsPooled() const {
-    return Text != SharedEmptyString && IsInCallingThreadPool(Text);
-}
+bool StringClass::IsPooled() const { return Text != SharedEmptyString && IsInCallingThreadPool(Text); }
 
 StringClass FormatString(const char* format, ...) {
     StringClass result;
@@ -365,6 +345,4 @@ FormatBuffer::FormatBuffer(const char* format, ...) : Length(0), Heap(nullptr), 
     va_end(args);
 }
 
-FormatBuffer::~FormatBuffer() {
-    delete[] Heap;
-}
+FormatBuffer::~FormatBuffer() { delete[] Heap; }

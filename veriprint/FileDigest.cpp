@@ -18,9 +18,7 @@ constexpr int EntrySize = 12;
 // The one read buffer, so that memory does not grow with the file.
 unsigned char ReadBuffer[ReadSize];
 
-bool ReadExactly(FileClass& file, void* buffer, int count) {
-    return file.Read(buffer, count) == count;
-}
+bool ReadExactly(FileClass& file, void* buffer, int count) { return file.Read(buffer, count) == count; }
 
 uint32_t LittleEndianWord(const unsigned char* bytes) {
     return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
@@ -36,7 +34,8 @@ bool DigestArchiveIndex(FileClass& file, Md5& md5) {
         return false;
     }
     const uint32_t indexOffset = LittleEndianWord(header + 4);
-    if (indexOffset > INT32_MAX || file.Seek(static_cast<int>(indexOffset), FileClass::FromStart) != static_cast<int>(indexOffset) ||
+    if (indexOffset > INT32_MAX ||
+        file.Seek(static_cast<int>(indexOffset), FileClass::FromStart) != static_cast<int>(indexOffset) ||
         !ReadExactly(file, count, sizeof count)) {
         return false;
     }

@@ -112,10 +112,14 @@ std::string ResolveIgnoringCase(const std::string& native) {
 
 int OpenFlags(int rights) {
     switch (rights) {
-        case 0: return O_RDWR | O_CREAT;
-        case 1: return O_RDONLY;
-        case 2: return O_WRONLY | O_CREAT | O_TRUNC;
-        default: return -1;
+        case 0:
+            return O_RDWR | O_CREAT;
+        case 1:
+            return O_RDONLY;
+        case 2:
+            return O_WRONLY | O_CREAT | O_TRUNC;
+        default:
+            return -1;
     }
 }
 
@@ -160,18 +164,16 @@ int64_t TransferAll(int64_t count, Transfer transfer) {
 bool CopyContents(int source, int destination) {
     char buffer[65536];
     for (;;) {
-        const int64_t got = TransferAll(sizeof buffer, [&](int64_t done, size_t piece) {
-            return read(source, buffer + done, piece);
-        });
+        const int64_t got =
+            TransferAll(sizeof buffer, [&](int64_t done, size_t piece) { return read(source, buffer + done, piece); });
         if (got < 0) {
             return false;
         }
         if (got == 0) {
             return true;
         }
-        const int64_t put = TransferAll(got, [&](int64_t done, size_t piece) {
-            return write(destination, buffer + done, piece);
-        });
+        const int64_t put =
+            TransferAll(got, [&](int64_t done, size_t piece) { return write(destination, buffer + done, piece); });
         if (put != got) {
             return false;
         }
@@ -286,9 +288,7 @@ bool CloseFile(FileHandle file) {
     return close(file) == 0;
 }
 
-bool FlushFile(FileHandle file) {
-    return fsync(file) == 0;
-}
+bool FlushFile(FileHandle file) { return fsync(file) == 0; }
 
 uint32_t GetFileDosDateTime(FileHandle file) {
     struct stat status;
@@ -308,22 +308,16 @@ bool SetFileDosDateTime(FileHandle file, uint32_t dosDateTime) {
     return futimens(file, times) == 0;
 }
 
-int LastErrorNumber() {
-    return errno;
-}
+int LastErrorNumber() { return errno; }
 
-void SetLastErrorNumber(int code) {
-    errno = code;
-}
+void SetLastErrorNumber(int code) { errno = code; }
 
 bool PathExists(const char* path) {
     struct stat status;
     return stat(NativePath(path).c_str(), &status) == 0;
 }
 
-bool DeleteFile(const char* path) {
-    return unlink(NativePath(path).c_str()) == 0;
-}
+bool DeleteFile(const char* path) { return unlink(NativePath(path).c_str()) == 0; }
 
 bool CopyFile(const char* source, const char* destination) {
     const int from = open(NativePath(source).c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);
@@ -334,8 +328,8 @@ bool CopyFile(const char* source, const char* destination) {
     struct stat toStatus;
     const std::string target = NativePath(destination);
     // Copying a file onto itself would truncate it before reading it.
-    if (fstat(from, &fromStatus) == 0 && stat(target.c_str(), &toStatus) == 0 &&
-        fromStatus.st_dev == toStatus.st_dev && fromStatus.st_ino == toStatus.st_ino) {
+    if (fstat(from, &fromStatus) == 0 && stat(target.c_str(), &toStatus) == 0 && fromStatus.st_dev == toStatus.st_dev &&
+        fromStatus.st_ino == toStatus.st_ino) {
         close(from);
         errno = EEXIST;
         return false;

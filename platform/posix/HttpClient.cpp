@@ -230,8 +230,8 @@ bool QueryHttpStatus(HttpRequest* request, uint32_t* status) {
 
 bool QueryHttpContentLength(HttpRequest* request, uint32_t* length) {
     curl_off_t announced = -1;
-    if (curl_easy_getinfo(request->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
-        announced < 0 || announced > static_cast<curl_off_t>(UINT32_MAX)) {
+    if (curl_easy_getinfo(request->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK || announced < 0 ||
+        announced > static_cast<curl_off_t>(UINT32_MAX)) {
         return false;
     }
     *length = static_cast<uint32_t>(announced);

@@ -34,10 +34,17 @@ struct OpenParameters {
 // sharing, created or truncated.
 bool ParametersFor(int rights, OpenParameters& parameters) {
     switch (rights) {
-        case 0: parameters = {GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS}; return true;
-        case 1: parameters = {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING}; return true;
-        case 2: parameters = {GENERIC_WRITE, 0, CREATE_ALWAYS}; return true;
-        default: return false;
+        case 0:
+            parameters = {GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS};
+            return true;
+        case 1:
+            parameters = {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING};
+            return true;
+        case 2:
+            parameters = {GENERIC_WRITE, 0, CREATE_ALWAYS};
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -163,9 +170,7 @@ bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_F
 
 bool DeleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
-bool CopyFile(const char* source, const char* destination) {
-    return CopyFileA(source, destination, FALSE) != 0;
-}
+bool CopyFile(const char* source, const char* destination) { return CopyFileA(source, destination, FALSE) != 0; }
 
 bool MoveFile(const char* source, const char* destination) { return MoveFileA(source, destination) != 0; }
 

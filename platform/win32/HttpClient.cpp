@@ -284,7 +284,8 @@ bool ReadHttpBody(HttpRequest* request, char* buffer, int capacity, int* count) 
         return false;
     }
     Exchange* exchange = request->exchange;
-    exchange->wanted = capacity < static_cast<int>(ReceiveBufferSize) ? static_cast<DWORD>(capacity) : ReceiveBufferSize;
+    exchange->wanted =
+        capacity < static_cast<int>(ReceiveBufferSize) ? static_cast<DWORD>(capacity) : ReceiveBufferSize;
     // Bytes a server sends beyond the announced length are not the file's;
     // WinINet passes them on when the server closes the connection after them.
     if (request->hasLength) {

@@ -96,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingsCase{"no paths section", "[other]\nFileBase=X\n", "Ironveil", "FDS", false},
                       SettingsCase{"only FileBase", "[paths]\nFileBase=Arena\n", "Arena", "FDS", false},
                       SettingsCase{"all three", "[PATHS]\nfilebase=A\nFILEFDS=B\nUseIvoFolder=yes\n", "A", "B", true},
-                      SettingsCase{"upper-case TRUE counts as false", "[paths]\nUseIvoFolder=TRUE\n", "Ironveil", "FDS", false}));
+                      SettingsCase{"upper-case TRUE counts as false", "[paths]\nUseIvoFolder=TRUE\n", "Ironveil", "FDS",
+                                   false}));
 
 TEST(DataPathsTest, NoFactoryMeansNoFile) {
     const DataPathSettings settings = ReadDataPathSettings(nullptr);

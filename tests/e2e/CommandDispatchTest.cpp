@@ -36,16 +36,12 @@ TEST_P(CommandDispatchTest, PrintsTheExpectedTextOnStandardErrorAndExitsWithZero
 
 INSTANTIATE_TEST_SUITE_P(
     HelpAndUsage, CommandDispatchTest,
-    ::testing::Values(
-        DispatchCase{{}, HelpText},
-        DispatchCase{{"installs"}, HelpText},
-        DispatchCase{{"lis"}, HelpText},
-        DispatchCase{{""}, HelpText},
-        DispatchCase{{"install"}, "Usage: install <packageName>\r\n"},
-        DispatchCase{{"INSTALL"}, "Usage: install <packageName>\r\n"},
-        DispatchCase{{"UnInstall"}, "Usage: uninstall <packageName>\r\n"},
-        DispatchCase{{"download", "Maps"}, "Usage: download <packageName> <repositoryUrl>\r\n"},
-        DispatchCase{{"convert", "a.mix", "1.0"}, "Usage: convert <mixFile> <version> <authorName>\r\n"},
-        DispatchCase{{"CONVERT"}, "Usage: convert <mixFile> <version> <authorName>\r\n"}));
+    ::testing::Values(DispatchCase{{}, HelpText}, DispatchCase{{"installs"}, HelpText}, DispatchCase{{"lis"}, HelpText},
+                      DispatchCase{{""}, HelpText}, DispatchCase{{"install"}, "Usage: install <packageName>\r\n"},
+                      DispatchCase{{"INSTALL"}, "Usage: install <packageName>\r\n"},
+                      DispatchCase{{"UnInstall"}, "Usage: uninstall <packageName>\r\n"},
+                      DispatchCase{{"download", "Maps"}, "Usage: download <packageName> <repositoryUrl>\r\n"},
+                      DispatchCase{{"convert", "a.mix", "1.0"}, "Usage: convert <mixFile> <version> <authorName>\r\n"},
+                      DispatchCase{{"CONVERT"}, "Usage: convert <mixFile> <version> <authorName>\r\n"}));
 
 }  // namespace

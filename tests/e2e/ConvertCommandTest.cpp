@@ -39,8 +39,8 @@ uint32_t Crc(const std::string& bytes) {
 
 // One archive member as the store should hold it.
 struct Member {
-    std::string recordName;   // lower case, as the package record lists it
-    std::string storedName;   // the content file's name in files/
+    std::string recordName;  // lower case, as the package record lists it
+    std::string storedName;  // the content file's name in files/
     std::string bytes;
 };
 
@@ -105,7 +105,9 @@ protected:
     }
 
     void PutArchive(const std::string& path, const MixWriter& writer) { WriteFile(path, writer.Build().bytes); }
-    void PutGameArchive(const std::string& name, const MixWriter& writer) { PutArchive(GameFiles + "/" + name, writer); }
+    void PutGameArchive(const std::string& name, const MixWriter& writer) {
+        PutArchive(GameFiles + "/" + name, writer);
+    }
 
     std::string StorePath(const std::string& relative) const { return Store + "/" + relative; }
     std::string InfoPath(const std::string& packageName) const {
@@ -275,8 +277,7 @@ TEST_F(ConvertCommandTest, ContentFilesAreSharedByNameAndChecksumOnly) {
 }
 
 TEST_F(ConvertCommandTest, NameMissingFromTheIndexIsSkippedAndTheRestConverted) {
-    PutGameArchive("Holes.mix",
-                   MixWriter().Add("a.txt", "a").AddUnindexed("Ghost.dat", "boo").Add("b.txt", "b"));
+    PutGameArchive("Holes.mix", MixWriter().Add("a.txt", "a").AddUnindexed("Ghost.dat", "boo").Add("b.txt", "b"));
 
     const ProgramResult result = Convert("Holes.mix");
 

@@ -69,8 +69,9 @@ protected:
     void ExpectOnlyWholeContent() const {
         EXPECT_EQ(PartFiles(), std::vector<std::string>{});
         for (const std::string& name : ListFolder(StorePath("files"))) {
-            const bool whole = (name == ContentFileName(Readme) && ReadFile(StorePath("files/" + name)) == Readme.bytes) ||
-                               (name == ContentFileName(Field) && ReadFile(StorePath("files/" + name)) == Field.bytes);
+            const bool whole =
+                (name == ContentFileName(Readme) && ReadFile(StorePath("files/" + name)) == Readme.bytes) ||
+                (name == ContentFileName(Field) && ReadFile(StorePath("files/" + name)) == Field.bytes);
             EXPECT_TRUE(whole) << "files/" << name << " is not a whole content file";
         }
     }
@@ -112,8 +113,8 @@ TEST_F(DownloadFaultTest, BytesBeyondTheAnnouncedLengthNeverReachTheStore) {
     const Clock::time_point started = Clock::now();
     const ProgramResult result = Run({"download", "Maps", url}, 60);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 30.0);
-    const bool succeeded = result.out.find("Package 'Maps' was successfully downloaded and installed.\r\n") !=
-                           std::string::npos;
+    const bool succeeded =
+        result.out.find("Package 'Maps' was successfully downloaded and installed.\r\n") != std::string::npos;
     EXPECT_TRUE(succeeded || result.err == "Failed to download package 'Maps' from repository '" + url + "'.\r\n")
         << result.out << result.err;
     ExpectOnlyWholeContent();

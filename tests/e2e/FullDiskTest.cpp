@@ -77,7 +77,8 @@ TEST_F(FullDiskTest, InstallOnAFullDiskKeepsTheOldIndexAndSaysSo) {
 
 TEST_F(FullDiskTest, ConvertOfAMemberLargerThanTheFreeSpaceStoresNoPartOfIt) {
     const std::string archive = Folder / "Big.mix";
-    WriteFile(archive, testsupport::MixWriter().Add(Small.name, Small.bytes).Add(Large.name, Large.bytes).Build().bytes);
+    WriteFile(archive,
+              testsupport::MixWriter().Add(Small.name, Small.bytes).Add(Large.name, Large.bytes).Build().bytes);
 
     const ProgramResult result = Run({"convert", archive, "1.0", "Jane Doe"});
     EXPECT_NE(result.exitCode, 0);

@@ -28,7 +28,8 @@ std::string LargeIndex() {
     for (int number = 0; number < PackageCount; ++number) {
         const std::string name = "Package" + std::to_string(number);
         const std::string folder = "package" + std::to_string(number);
-        index += IndexEntry(PackageInfo(name, {{folder + "/a.dat", "a"}, {folder + "/b.dat", "bb"}, {folder + "/c.ini", "c"}}));
+        index += IndexEntry(
+            PackageInfo(name, {{folder + "/a.dat", "a"}, {folder + "/b.dat", "bb"}, {folder + "/c.ini", "c"}}));
     }
     return index;
 }
@@ -125,9 +126,10 @@ TEST_F(IndexCrashSafetyTest, KillAtAnyMomentOfASaveLeavesTheOldOrTheNewIndexWhol
         ASSERT_TRUE(installed == PackageCount || installed == PackageCount + 1);
         (index == OldIndex ? oldKept : newKept)++;
     }
-    std::printf("whole run %lld us, save %lld us; %d kills: old index %d, new index %d, %d while the temporary "
-                "index existed\n",
-                wholeMicros, saveMicros, kills, oldKept, newKept, killedWhileSaving);
+    std::printf(
+        "whole run %lld us, save %lld us; %d kills: old index %d, new index %d, %d while the temporary "
+        "index existed\n",
+        wholeMicros, saveMicros, kills, oldKept, newKept, killedWhileSaving);
     EXPECT_EQ(kills, Kills);
     EXPECT_GT(killedWhileSaving, 0);
 }

@@ -151,8 +151,9 @@ TEST_F(PackageCommandsTest, ListOrderFollowsInstallOrderAcrossRuns) {
         PlaceInfo(name, PackageInfo(name, std::string("v") + name, "x"));
         Install(name);
     }
-    EXPECT_EQ(Run({"list"}).out, "The following packages are installed:\r\nA version vA by x\r\n"
-                                 "B version vB by x\r\nC version vC by x\r\n");
+    EXPECT_EQ(Run({"list"}).out,
+              "The following packages are installed:\r\nA version vA by x\r\n"
+              "B version vB by x\r\nC version vC by x\r\n");
     const ProgramResult uninstall = Run({"uninstall", "b"});
     EXPECT_EQ(uninstall.out, "Package 'b' is now uninstalled.\r\n");
     EXPECT_EQ(uninstall.err, "");

@@ -85,26 +85,23 @@ TEST_P(VeriprintPlainFileTest, HashesTheSizeAndThenTheContents) {
     ExpectLine(Veriprint(folder.Path(), {"file.bin", "ignored"}), WholeFileDigest(GetParam().contents), "file.bin");
 }
 
-MixArchive SmallArchive() {
-    return MixWriter().Add("a.ini", "alpha").Add("b.ini", "beta").Build();
-}
+MixArchive SmallArchive() { return MixWriter().Add("a.ini", "alpha").Add("b.ini", "beta").Build(); }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, VeriprintPlainFileTest,
-    ::testing::Values(
-        PlainCase{"empty", ""}, PlainCase{"one byte", "x"}, PlainCase{"one piece", Pattern(16384)},
-        PlainCase{"one piece and one byte", Pattern(16385)}, PlainCase{"several pieces", Pattern(40000)},
-        PlainCase{"magic alone", "MIX1"},
-        PlainCase{"header only", SmallArchive().bytes.substr(0, 16)},
-        PlainCase{"index cut short", SmallArchive().bytes.substr(0, SmallArchive().indexOffset + 4 + 12)},
-        PlainCase{"absurd entry count", MixWriter().Add("a", "a").EntryCount(0xFFFFFFFFu).Build().bytes},
-        PlainCase{"index offset beyond the end",
-                  std::string("MIX1") + LittleEndian32(0x7FFFFFF0u) + std::string(8, '\0')},
-        PlainCase{"other magic", MixWriter().Add("a", "a").Magic("MIX0").Build().bytes}));
+    ::testing::Values(PlainCase{"empty", ""}, PlainCase{"one byte", "x"}, PlainCase{"one piece", Pattern(16384)},
+                      PlainCase{"one piece and one byte", Pattern(16385)}, PlainCase{"several pieces", Pattern(40000)},
+                      PlainCase{"magic alone", "MIX1"}, PlainCase{"header only", SmallArchive().bytes.substr(0, 16)},
+                      PlainCase{"index cut short", SmallArchive().bytes.substr(0, SmallArchive().indexOffset + 4 + 12)},
+                      PlainCase{"absurd entry count", MixWriter().Add("a", "a").EntryCount(0xFFFFFFFFu).Build().bytes},
+                      PlainCase{"index offset beyond the end",
+                                std::string("MIX1") + LittleEndian32(0x7FFFFFF0u) + std::string(8, '\0')},
+                      PlainCase{"other magic", MixWriter().Add("a", "a").Magic("MIX0").Build().bytes}));
 
 TEST(VeriprintTest, HashesOnlyTheIndexEntriesOfAnArchiveInFileOrder) {
-    for (const MixArchive& archive : {SmallArchive(), MixWriter().Add("a", "1").Add("b", "2").Add("c", "3").UnsortedIndex().Build(),
-                                      MixWriter().AddUnindexed("a", "x").Build()}) {
+    for (const MixArchive& archive :
+         {SmallArchive(), MixWriter().Add("a", "1").Add("b", "2").Add("c", "3").UnsortedIndex().Build(),
+          MixWriter().AddUnindexed("a", "x").Build()}) {
         TempDir folder;
         WriteFile(folder / "Always.dat", archive.bytes);
         ExpectLine(Veriprint(folder.Path(), {"Always.dat"}), Md5sumOf(archive.IndexEntryBytes()), "Always.dat");
@@ -120,11 +117,8 @@ TEST(VeriprintTest, AnEmptyArchiveHashesAsEmptyInput) {
 TEST(VeriprintTest, AnArchiveHashChangesWithTheIndexOnly) {
     const std::string same = "alpha";
     const MixArchive original = MixWriter().Add("a.ini", same).Add("b.ini", "beta").Build();
-    const MixArchive renamed = MixWriter()
-                                   .Add("a.ini", same)
-                                   .Add("b.ini", "beta")
-                                   .RawNameTable({std::string("other.ini\0", 10)})
-                                   .Build();
+    const MixArchive renamed =
+        MixWriter().Add("a.ini", same).Add("b.ini", "beta").RawNameTable({std::string("other.ini\0", 10)}).Build();
     const MixArchive newData = MixWriter().Add("a.ini", "ALPHA").Add("b.ini", "BETA").Build();
     const MixArchive moved = MixWriter().FirstMemberAt(64).Add("a.ini", same).Add("b.ini", "beta").Build();
     const MixArchive resized = MixWriter().Add("a.ini", same + "!").Add("b.ini", "beta").Build();

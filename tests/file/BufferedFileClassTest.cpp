@@ -35,9 +35,7 @@ protected:
     }
 
     // Where the file itself stands, as opposed to the reader's position.
-    int64_t DiskPosition() const {
-        return platform::SeekFile(File.GetFileHandle(), 0, FileClass::FromCurrent);
-    }
+    int64_t DiskPosition() const { return platform::SeekFile(File.GetFileHandle(), 0, FileClass::FromCurrent); }
 
     static constexpr int FileSize = 40000;
     TempDir Folder;

@@ -98,11 +98,8 @@ TEST(FileFactoryListClassTest, GivesAFreshObjectOfTheFirstFactoryForANameFoundNo
 TEST(FileFactoryListClassTest, PrefersLooseFilesToArchiveMembersAndFallsBackToTheArchive) {
     TempDir root;
     WriteFile(root / "DATA/loose.ini", "loose file");
-    WriteFile(root / "DATA/Always2.dat", MixWriter()
-                                             .Add("loose.ini", "archived copy")
-                                             .Add("inner.ini", "archived only")
-                                             .Build()
-                                             .bytes);
+    WriteFile(root / "DATA/Always2.dat",
+              MixWriter().Add("loose.ini", "archived copy").Add("inner.ini", "archived only").Build().bytes);
     SimpleFileFactoryClass folders;
     folders.SetSearchPath((root / "DATA\\").c_str());
     folders.AddSearchFolder((root / "DATA\\CONFIG\\").c_str());

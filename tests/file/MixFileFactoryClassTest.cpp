@@ -106,8 +106,9 @@ TEST(MixFileFactoryClassTest, FindsEveryMemberByNameWhateverTheLetterCase) {
 
 TEST(MixFileFactoryClassTest, AMemberObjectSeesOnlyItsWindow) {
     ArchiveFolder folder;
-    folder.Write("game.mix",
-                 MixWriter().FirstMemberAt(4096).Add("member", std::string(50, 'm')).Add("next", "after").Build().bytes);
+    folder.Write(
+        "game.mix",
+        MixWriter().FirstMemberAt(4096).Add("member", std::string(50, 'm')).Add("next", "after").Build().bytes);
     MixFileFactoryClass archive("game.mix", &folder);
     FileClass* file = archive.GetFile("member");
     ASSERT_NE(file, nullptr);
@@ -176,7 +177,8 @@ std::vector<InvalidCase> InvalidArchives() {
     cases.push_back({"index cut after two count bytes", good.bytes.substr(0, good.indexOffset + 2)});
     cases.push_back({"index cut inside the second entry", good.bytes.substr(0, good.indexOffset + 4 + 12 + 5)});
     const MixArchive overCounted = MixWriter().Add("a", "aaaa").EntryCount(2).Build();
-    cases.push_back({"count one more than the file holds", overCounted.bytes.substr(0, overCounted.indexOffset + 4 + 12)});
+    cases.push_back(
+        {"count one more than the file holds", overCounted.bytes.substr(0, overCounted.indexOffset + 4 + 12)});
     cases.push_back({"absurd count", MixWriter(two).EntryCount(0xFFFFFFFFu).Build().bytes});
     cases.push_back({"count whose byte size wraps in 32 bits", MixWriter(two).EntryCount(0x15555556u).Build().bytes});
     std::string beyond = good.bytes;
@@ -259,12 +261,7 @@ TEST(MixFileFactoryClassTest, MembersOutsideTheFileReadShortAndNeverOutOfBounds)
 
 TEST(MixFileFactoryClassTest, ListsTheNameTableInTableOrder) {
     ArchiveFolder folder;
-    folder.Write("game.mix", MixWriter()
-                                 .Add("z.ini", "z")
-                                 .Add("a.ini", "a")
-                                 .Add("maps\\m.ini", "m")
-                                 .Build()
-                                 .bytes);
+    folder.Write("game.mix", MixWriter().Add("z.ini", "z").Add("a.ini", "a").Add("maps\\m.ini", "m").Build().bytes);
     MixFileFactoryClass archive("game.mix", &folder);
     EXPECT_EQ(NamesOf(archive), (std::vector<std::string>{"z.ini", "a.ini", "maps\\m.ini"}));
     EXPECT_EQ(folder.Outstanding, 0);
@@ -296,7 +293,8 @@ INSTANTIATE_TEST_SUITE_P(
         NameTableCase{"name without terminator", {"b.ini"}, 1, {"b.ini"}},
         NameTableCase{"text ends at the first zero", {std::string("c\0junk", 6)}, 1, {"c"}},
         NameTableCase{"longest name", {std::string(255, 'n')}, 1, {std::string(255, 'n')}},
-        NameTableCase{"count larger than the table", {std::string("a\0", 2), std::string("b\0", 2)}, 0xFFFFFFFFu, {"a", "b"}},
+        NameTableCase{
+            "count larger than the table", {std::string("a\0", 2), std::string("b\0", 2)}, 0xFFFFFFFFu, {"a", "b"}},
         NameTableCase{"count smaller than the table", {std::string("a\0", 2), std::string("b\0", 2)}, 1, {"a"}},
         NameTableCase{"no names", {}, 0, {}}));
 

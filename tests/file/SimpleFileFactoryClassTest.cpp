@@ -62,8 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{nullptr, {"DATA\\SAVE"}, "DATA\\SAVE\\"},
         FolderCase{nullptr, {"DATA\\SAVE", "X\\"}, "DATA\\SAVE\\;X\\"},
         FolderCase{"DATA\\", {"DATA\\SAVE\\", "DATA\\CONFIG\\"}, "DATA\\;DATA\\SAVE\\;DATA\\CONFIG\\"},
-        FolderCase{"A\\;", {"B"}, "A\\;B\\"},
-        FolderCase{nullptr, {"", "A", ""}, "A\\"},
+        FolderCase{"A\\;", {"B"}, "A\\;B\\"}, FolderCase{nullptr, {"", "A", ""}, "A\\"},
         FolderCase{"C:\\data", {}, "C:\\data"},  // no backslash is added to a set path
         FolderCase{nullptr, {std::string(1022, 'f')}, std::string(1022, 'f') + "\\"},
         FolderCase{nullptr, {std::string(1023, 'f'), std::string(1021, 'g') + "\\"}, std::string(1021, 'g') + "\\"}));

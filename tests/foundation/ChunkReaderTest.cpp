@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "StringFile.h"
 #include "foundation/ChunkReader.h"
 #include "foundation/ChunkWriter.h"
 #include "foundation/StringClass.h"
-#include "StringFile.h"
 
 namespace {
 
@@ -89,7 +89,9 @@ TEST(ChunkReaderTest, ReadStringGivesEmptyTextWhenTheChunkLacksItsBytes) {
     };
     const Case cases[] = {
         {"length field cut off", std::string("\x05", 1)},
-        {"text cut off", std::string("\x05\x00" "abc", 5)},
+        {"text cut off", std::string("\x05\x00"
+                                     "abc",
+                                     5)},
         {"no payload", std::string()},
     };
     for (const Case& test : cases) {

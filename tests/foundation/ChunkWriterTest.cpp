@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "StringFile.h"
 #include "foundation/ChunkWriter.h"
 #include "foundation/StringClass.h"
-#include "StringFile.h"
 
 namespace {
 
@@ -29,8 +29,8 @@ TEST(ChunkWriterTest, ParentCountsChildHeadersAndMarksSubChunks) {
     writer.EndChunk();
     writer.EndChunk();
     EXPECT_EQ(file.Contents(), std::string("P\0\0\0\x0C\0\0\x80"
-                                          "A\0\0\0\x04\0\0\0abcd",
-                                          20));
+                                           "A\0\0\0\x04\0\0\0abcd",
+                                           20));
 }
 
 TEST(ChunkWriterTest, ParentAddsItsOwnPayloadToItsChildren) {

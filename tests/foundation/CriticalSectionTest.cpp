@@ -21,9 +21,7 @@ TEST(CriticalSectionTest, HolderMayReenterWhileAnotherThreadWaitsForTheLastGuard
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_FALSE(entered);
-        {
-            ScopedLock nested(section);
-        }
+        { ScopedLock nested(section); }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_FALSE(entered);
     }

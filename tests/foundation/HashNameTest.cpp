@@ -15,12 +15,8 @@ TEST(HashNameTest, KnownNamesGiveTheirHashes) {
         const char* name;
         uint32_t hash;
     } cases[] = {
-        {"", 0x00000000u},
-        {"abc", 0xA3830348u},
-        {"ABC", 0xA3830348u},
-        {"aBc", 0xA3830348u},
-        {"123456789", 0xCBF43926u},
-        {"THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG", 0x4C32B6B9u},
+        {"", 0x00000000u},    {"abc", 0xA3830348u},       {"ABC", 0xA3830348u},
+        {"aBc", 0xA3830348u}, {"123456789", 0xCBF43926u}, {"THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG", 0x4C32B6B9u},
     };
     for (const auto& test : cases) {
         EXPECT_EQ(HashName(test.name), test.hash) << test.name;

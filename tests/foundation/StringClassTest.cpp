@@ -31,9 +31,7 @@ void OnFreshThread(Body body) {
     worker.join();
 }
 
-intptr_t Address(const StringClass& text) {
-    return reinterpret_cast<intptr_t>(text.Peek());
-}
+intptr_t Address(const StringClass& text) { return reinterpret_cast<intptr_t>(text.Peek()); }
 
 TEST(StringClassTest, EmptyStringsShareOneBufferButEmptyTextGetsItsOwn) {
     StringClass defaulted;

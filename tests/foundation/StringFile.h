@@ -38,7 +38,9 @@ public:
     }
     int Seek(int offset, int origin) override {
         ++Calls;
-        const long long base = origin == FromStart ? 0 : origin == FromCurrent ? Position : static_cast<long long>(Bytes.size());
+        const long long base = origin == FromStart     ? 0
+                               : origin == FromCurrent ? Position
+                                                       : static_cast<long long>(Bytes.size());
         Position = static_cast<int>(std::clamp<long long>(base + offset, 0, static_cast<long long>(Bytes.size())));
         return Position;
     }

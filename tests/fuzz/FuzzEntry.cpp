@@ -2,6 +2,4 @@
 // body it runs.
 #include "FuzzTargets.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return QUILLBOX_FUZZ_TARGET(data, size);
-}
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return QUILLBOX_FUZZ_TARGET(data, size); }

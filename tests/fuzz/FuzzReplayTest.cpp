@@ -21,8 +21,9 @@ struct FuzzTarget {
 void PrintTo(const FuzzTarget& target, std::ostream* out) { *out << target.name; }
 
 const FuzzTarget Targets[] = {
-    {"package_record", FuzzPackageRecord}, {"package_index", FuzzPackageIndex}, {"mix_archive", FuzzMixArchive},
-    {"ini_file", FuzzIniFile},             {"escape_url_path", FuzzEscapeUrlPath},
+    {"package_record", FuzzPackageRecord},  {"package_index", FuzzPackageIndex},
+    {"mix_archive", FuzzMixArchive},        {"ini_file", FuzzIniFile},
+    {"escape_url_path", FuzzEscapeUrlPath},
 };
 
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {

@@ -22,10 +22,10 @@ inline constexpr size_t FuzzMaxInputSize = 1 << 20;
 
 // Stops the process with the broken promise named, so that the fuzzer keeps
 // the input.
-#define FUZZ_CHECK(condition)                                                       \
-    do {                                                                            \
-        if (!(condition)) {                                                         \
+#define FUZZ_CHECK(condition)                                                            \
+    do {                                                                                 \
+        if (!(condition)) {                                                              \
             std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                           \
-        }                                                                           \
+            std::abort();                                                                \
+        }                                                                                \
     } while (false)

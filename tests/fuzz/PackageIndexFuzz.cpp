@@ -20,8 +20,9 @@ int WholeTopLevelChunks(const uint8_t* data, size_t size) {
     int count = 0;
     size_t at = 0;
     while (at + 8 <= size) {
-        const uint32_t length = (data[at + 4] | data[at + 5] << 8 | data[at + 6] << 16 |
-                                 static_cast<uint32_t>(data[at + 7]) << 24) & 0x7FFFFFFFu;
+        const uint32_t length =
+            (data[at + 4] | data[at + 5] << 8 | data[at + 6] << 16 | static_cast<uint32_t>(data[at + 7]) << 24) &
+            0x7FFFFFFFu;
         at += 8 + static_cast<size_t>(length);
         ++count;
     }

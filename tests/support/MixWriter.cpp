@@ -16,13 +16,9 @@ std::string LittleEndian32(uint32_t value) {
 
 namespace {
 
-void PadToMultipleOf8(std::string& bytes) {
-    bytes.resize((bytes.size() + 7) / 8 * 8, '\0');
-}
+void PadToMultipleOf8(std::string& bytes) { bytes.resize((bytes.size() + 7) / 8 * 8, '\0'); }
 
-void PutWord(std::string& bytes, size_t at, uint32_t value) {
-    bytes.replace(at, 4, LittleEndian32(value));
-}
+void PutWord(std::string& bytes, size_t at, uint32_t value) { bytes.replace(at, 4, LittleEndian32(value)); }
 
 }  // namespace
 
@@ -105,9 +101,10 @@ MixArchive MixWriter::Build() const {
         }
     }
     archive.entries.insert(archive.entries.end(), RawEntries.begin(), RawEntries.end());
-    std::stable_sort(archive.entries.begin(), archive.entries.end(), [this](const MixEntry& left, const MixEntry& right) {
-        return Unsorted ? left.crc > right.crc : left.crc < right.crc;
-    });
+    std::stable_sort(archive.entries.begin(), archive.entries.end(),
+                     [this](const MixEntry& left, const MixEntry& right) {
+                         return Unsorted ? left.crc > right.crc : left.crc < right.crc;
+                     });
 
     PadToMultipleOf8(bytes);
     archive.indexOffset = static_cast<uint32_t>(bytes.size());

@@ -55,7 +55,7 @@ struct ProgramResult {
 // after timeoutSeconds). `environment` entries NAME=VALUE are added to, or
 // replace, the test's own environment; an entry NAME alone removes it.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& workingFolder,
-                         const std::vector<std::string>& environment = {}, int timeoutSeconds = 120);
+                         const std::string& workingFolder, const std::vector<std::string>& environment = {},
+                         int timeoutSeconds = 120);
 
 }  // namespace testsupport

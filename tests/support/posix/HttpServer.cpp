@@ -68,7 +68,7 @@ HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds) {
         return;
     }
     const std::string script = std::string(QUILLBOX_TEST_SOURCE_DIR) + "/support/http_server.py";
-    std::vector<std::string> texts = {"python3", script, folder, "--lifetime", std::to_string(lifetimeSeconds),
+    std::vector<std::string> texts = {"python3",      script, folder, "--lifetime", std::to_string(lifetimeSeconds),
                                       "--watch-stdin"};
     std::vector<char*> argv;
     for (std::string& text : texts) {

@@ -58,10 +58,9 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& chang
     }
     for (const std::string& change : changes) {
         const std::string name = change.substr(0, change.find('='));
-        merged.erase(std::remove_if(merged.begin(), merged.end(),
-                                    [&](const std::string& entry) {
-                                        return entry.compare(0, name.size() + 1, name + "=") == 0;
-                                    }),
+        merged.erase(std::remove_if(
+                         merged.begin(), merged.end(),
+                         [&](const std::string& entry) { return entry.compare(0, name.size() + 1, name + "=") == 0; }),
                      merged.end());
         if (change.find('=') != std::string::npos) {
             merged.push_back(change);
@@ -124,7 +123,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     bool errOpen = true;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     while (outOpen || errOpen) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             kill(child, SIGKILL);
             break;

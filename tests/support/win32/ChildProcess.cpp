@@ -29,8 +29,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
     std::string environmentBlock = MergedEnvironmentBlock(environment);
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    const HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                     OPEN_EXISTING, 0, nullptr);
+    const HANDLE input =
+        CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
     const HANDLE out = CreateOutputFile(Output / "out");
     const HANDLE err = CreateOutputFile(Output / "err");
     PROCESS_INFORMATION process = {};

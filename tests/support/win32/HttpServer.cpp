@@ -57,8 +57,9 @@ std::string UniqueControlFile() {
 std::string ReadFirstLine(const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(StartTimeoutMilliseconds);
     while (std::chrono::steady_clock::now() < deadline) {
-        const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE file =
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             char buffer[64] = {};
             DWORD count = 0;
@@ -82,21 +83,23 @@ HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds) {
         return;
     }
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    const HANDLE output = CreateFileA(ControlFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE output =
+        CreateFileA(ControlFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output == INVALID_HANDLE_VALUE) {
         Stop();
         return;
     }
     const std::string script = std::string(QUILLBOX_TEST_SOURCE_DIR) + "/support/http_server.py";
     // The test names the served files in its ANSI code page.
-    const std::string loop = "\"$0\" \"$1\" \"$2\" --lifetime \"$3\" --code-page \"$5\" & server=$!; "
-                             "while [ -e \"$4\" ] && kill -0 $server 2>/dev/null; do sleep 0.2; done; "
-                             "kill $server 2>/dev/null";
+    const std::string loop =
+        "\"$0\" \"$1\" \"$2\" --lifetime \"$3\" --code-page \"$5\" & server=$!; "
+        "while [ -e \"$4\" ] && kill -0 $server 2>/dev/null; do sleep 0.2; done; "
+        "kill $server 2>/dev/null";
     std::string commandLine = "/bin/sh -c";
-    for (const std::string& argument : {loop, std::string(QUILLBOX_PYTHON), script, HostPath(folder),
-                                        std::to_string(lifetimeSeconds), HostPath(ControlFile),
-                                        "cp" + std::to_string(GetACP())}) {
+    for (const std::string& argument :
+         {loop, std::string(QUILLBOX_PYTHON), script, HostPath(folder), std::to_string(lifetimeSeconds),
+          HostPath(ControlFile), "cp" + std::to_string(GetACP())}) {
         commandLine += " " + QuoteArgument(argument);
     }
     STARTUPINFOA startup = {};

@@ -39,9 +39,7 @@ TempDir::TempDir() {
 
 bool MakeFullDeviceLink(const std::string&) { return false; }
 
-void SetEnvironmentValue(const std::string& name, const std::string& value) {
-    _putenv_s(name.c_str(), value.c_str());
-}
+void SetEnvironmentValue(const std::string& name, const std::string& value) { _putenv_s(name.c_str(), value.c_str()); }
 
 // An empty value removes the variable.
 void RemoveEnvironmentValue(const std::string& name) { _putenv_s(name.c_str(), ""); }
@@ -89,7 +87,8 @@ bool SameNameIgnoringCase(const std::string& entry, const std::string& name) {
         return false;
     }
     for (size_t index = 0; index < name.size(); ++index) {
-        if (std::toupper(static_cast<unsigned char>(entry[index])) != std::toupper(static_cast<unsigned char>(name[index]))) {
+        if (std::toupper(static_cast<unsigned char>(entry[index])) !=
+            std::toupper(static_cast<unsigned char>(name[index]))) {
             return false;
         }
     }
@@ -162,8 +161,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
         throw std::runtime_error("CreatePipe failed");
     }
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                               0, nullptr);
+    HANDLE input =
+        CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
