@@ -11,7 +11,8 @@ PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, cons
     : repositoryUrl(repositoryUrl),
       contentPath(GetDirectoryStructure().GetContentFilePath(fileInfo)),
       partPath(FormatString("%s.part", contentPath.Peek())),
-      partFile(GetStoreFilesystem().GetFile(partPath)) {
+      partFile(GetStoreFilesystem().GetFile(partPath)),
+      listedCrc(fileInfo.crc) {
     url = FormatString("%s/%s", repositoryUrl, EscapeUrlPath(contentPath).Peek());
     totalSize = static_cast<uint32_t>(fileInfo.size);
 }
@@ -32,6 +33,7 @@ void PackageFileDownloadTask::OnData(const char* data, int length) {
     if (partFile->Write(data, length) != length) {
         cancelled = true;
     }
+    receivedCrc.Update(data, static_cast<size_t>(length));
 }
 
 void PackageFileDownloadTask::OnFinish() {
@@ -43,14 +45,17 @@ void PackageFileDownloadTask::OnFinish() {
     partFile->Delete();
 }
 
-// The content path must only ever name a complete file. A body without a
-// Content-Length ends when the connection closes, which a broken connection
-// does too; such a body must have the size the package-info file lists (the
-// total kept when the server announced none). A move that did not happen
-// must not pass for one either, so its result is taken from the platform:
-// the store's MoveFile reports none.
+// The content path must only ever name the complete file the package lists:
+// every package that lists the same CRC-32 and name shares it. A body
+// without a Content-Length ends when the connection closes, which a broken
+// connection does too; such a body must have the size the package-info file
+// lists (the total kept when the server announced none). A server may also
+// announce a wrong length or serve another file under the name, which only
+// the listed checksum shows. A move that did not happen must not pass for
+// one either, so its result is taken from the platform: the store's MoveFile
+// reports none.
 bool PackageFileDownloadTask::StorePartFile() {
-    if (static_cast<uint32_t>(receivedSize.load()) != totalSize.load()) {
+    if (static_cast<uint32_t>(receivedSize.load()) != totalSize.load() || receivedCrc.Value() != listedCrc) {
         return false;
     }
     const FlatFilesystem& store = GetStoreFilesystem();

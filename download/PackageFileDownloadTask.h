@@ -3,14 +3,16 @@
 #include <cstdint>
 
 #include "download/DownloadTask.h"
+#include "foundation/Crc32.h"
 #include "foundation/StringClass.h"
 
 class FileClass;
 struct PackageFileInfo;
 
 // Fetches one content file from a repository into "<content path>.part" in
-// the store and moves it to the content path when it has arrived whole;
-// otherwise the part file is deleted.
+// the store and moves it to the content path when it has arrived whole and
+// has the CRC-32 the package-info file lists; otherwise the part file is
+// deleted.
 class PackageFileDownloadTask : public DownloadTask {
 public:
     PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo);
@@ -32,5 +34,7 @@ private:
     StringClass contentPath;
     StringClass partPath;
     FileClass* partFile;
+    uint32_t listedCrc;
+    Crc32 receivedCrc;
     bool finished = false;
 };

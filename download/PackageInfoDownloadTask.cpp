@@ -1,9 +1,31 @@
 #include "download/PackageInfoDownloadTask.h"
 
+#include <cstdint>
+
+#include "file/FileClass.h"
 #include "foundation/ChunkReader.h"
 #include "foundation/HashName.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
+
+namespace {
+
+constexpr int64_t ChunkHeaderSize = 8;
+
+// True when the file, from its start, is a run of whole top-level chunks that
+// ends exactly at the file's end.
+bool HoldsWholeChunks(FileClass& file) {
+    file.Seek(0, FileClass::FromStart);
+    ChunkReader reader(&file);
+    int64_t covered = 0;
+    while (reader.OpenChunk()) {
+        covered += ChunkHeaderSize + reader.CurrentChunkLength();
+        reader.CloseChunk();
+    }
+    return covered == file.Size();
+}
+
+}  // namespace
 
 PackageInfoDownloadTask::PackageInfoDownloadTask(uint32_t packageId, const char* repositoryUrl)
     : repositoryUrl(repositoryUrl), packageId(packageId) {
@@ -26,6 +48,12 @@ void PackageInfoDownloadTask::Complete() {
 }
 
 void PackageInfoDownloadTask::RegisterPackage() {
+    // A body cut short (a server that announced less than the file) ends in
+    // part of a chunk; read anyway, it would register the package with only
+    // some of its files, and every later download would trust that list.
+    if (!HoldsWholeChunks(buffer)) {
+        return;
+    }
     buffer.Seek(0, FileClass::FromStart);
     ChunkReader reader(&buffer);
     PackageManager& manager = PackageManager::GetInstance();

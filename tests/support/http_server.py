@@ -15,13 +15,15 @@ such as http://127.0.0.1:PORT/_nolength/repo:
   /_slow/PATH         the file in blocks of 1024 bytes, 50 ms apart
   /_stall/PATH        announces the file's length, then sends nothing
   /_extra/PATH        announces the file's length and sends 100 bytes more
+  /_short/PATH        announces less than the file's length (100 bytes, or a quarter
+                      of a file under 400 bytes) and sends it whole
   /_redirect/PATH     302 to /PATH
   /_loop/PATH         302 to itself, for ever
   /_agent             the request's User-Agent as the body
   /_peer              the client's address and port as the body
 
 A single file can carry a fault of its own: a file NAME.fault next to NAME
-holding one of the words nolength, drop, reset, slow, stall, extra.
+holding one of the words nolength, drop, reset, slow, stall, extra, short.
 
 With --code-page NAME the bytes of a URL's path stand for characters of that
 code page instead of UTF-8: a test running on Windows writes the served files
@@ -44,7 +46,7 @@ import threading
 import time
 import urllib.parse
 
-FAULT_WORDS = ("nolength", "drop", "reset", "slow", "stall", "extra")
+FAULT_WORDS = ("nolength", "drop", "reset", "slow", "stall", "extra", "short")
 SLOW_BLOCK = 1024
 SLOW_PAUSE = 0.05
 EXTRA_BYTES = 100
@@ -147,13 +149,15 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             return
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
-        if word != "nolength":
+        if word == "short":
+            self.send_header("Content-Length", str(len(data) - min(EXTRA_BYTES, len(data) // 4)))
+        elif word != "nolength":
             self.send_header("Content-Length", str(len(data)))
-        if word in ("nolength", "drop", "reset", "extra", "stall"):
+        if word in ("nolength", "drop", "reset", "extra", "short", "stall"):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
-        if word == "nolength":
+        if word in ("nolength", "short"):
             self.wfile.write(data)
         elif word == "drop":
             self.wfile.write(data[: len(data) // 2])
