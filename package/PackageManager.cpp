@@ -157,7 +157,7 @@ PackageManager& PackageManager::GetInstance() {
     if (Instance == nullptr) {
         FlatFilesystem& store = GetStoreFilesystem();
         Instance = new PackageManager(store, GetDirectoryStructure());
-        Instance->LockStore(store.GetFullPath(LockFileName));
+        LockStore(store, Instance->StoreLock);
         Instance->Load();
         // Registered after the store filesystem exists, so it runs before that
         // is destroyed.
@@ -174,9 +174,10 @@ void PackageManager::SetWaitNotice(void (*notice)()) { WaitNotice = notice; }
 // back only what they knew: the second save would drop what the first one
 // registered. A store where no lock file can be made (a read-only folder) is
 // still used, without the lock, as before.
-void PackageManager::LockStore(const char* lockPath) {
+void PackageManager::LockStore(const FlatFilesystem& store, platform::FileLock& lock) {
+    const StringClass lockPath = store.GetFullPath(LockFileName);
     CreateParentFolders(lockPath);
-    StoreLock.Lock(lockPath, WaitNotice);
+    lock.Lock(lockPath, WaitNotice);
 }
 
 bool PackageManager::ReleaseInstance() {

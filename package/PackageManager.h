@@ -8,6 +8,7 @@
 class ChunkReader;
 class DirectoryStructure;
 class Filesystem;
+class FlatFilesystem;
 class MemoryFile;
 class Package;
 
@@ -35,6 +36,9 @@ public:
     // Called once when GetInstance must wait for another program holding the
     // store's lock, before it waits; the front end tells the user with it.
     static void SetWaitNotice(void (*notice)());
+    // Takes the lock of `store` into `lock`, waiting as GetInstance does, for
+    // a command that writes to a store without the index.
+    static void LockStore(const FlatFilesystem& store, platform::FileLock& lock);
     // Saves the index and destroys the process-wide manager, when there is
     // one; false when the index could not be saved. Runs at normal exit when
     // nobody did it earlier.
@@ -63,7 +67,6 @@ public:
 
 private:
     bool WriteIndex(MemoryFile& contents) const;
-    void LockStore(const char* lockPath);
 
     Filesystem& Store;
     DirectoryStructure& Layout;

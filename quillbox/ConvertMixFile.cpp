@@ -13,6 +13,8 @@
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageFileInfo.h"
+#include "package/PackageManager.h"
+#include "platform/FileLock.h"
 #include "quillbox/Console.h"
 
 namespace {
@@ -55,6 +57,11 @@ ConvertResult MixConversion::Run() {
         PrintError("Failed to open input file '%s'.\r\n", archiveName);
         return ConvertResult::ArchiveUnreadable;
     }
+    // Two conversions into one store would write the same ".part" files, and
+    // one could move the other's unfinished copy into place; they take turns
+    // through the store's lock like the commands that use the index.
+    platform::FileLock storeLock;
+    PackageManager::LockStore(store, storeLock);
     DynamicVectorClass<StringClass> names;
     archive.GetFileNames(names);
     for (int index = 0; index < names.Count(); ++index) {

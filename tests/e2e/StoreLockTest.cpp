@@ -11,6 +11,7 @@
 #include "StoreFixture.h"
 #include "support/ChildProcess.h"
 #include "support/HttpServer.h"
+#include "support/MixWriter.h"
 
 namespace {
 
@@ -96,6 +97,31 @@ TEST_F(StoreLockTest, SecondProgramSaysOnceThatItWaitsAndGoesOnWhenTheFirstEnds)
     EXPECT_EQ(secondResult.out, "Package 'Extra' is now installed.\r\n");
     EXPECT_EQ(secondResult.err, WaitingLine);
     EXPECT_EQ(InstalledNames(), (std::vector<std::string>{"Maps", "Extra"}));
+}
+
+// convert does not use the index, but it writes into the store: two
+// conversions of one archive would share ".part" files.
+TEST_F(StoreLockTest, ConvertWaitsForAProgramHoldingTheStore) {
+    testsupport::TempDir served;
+    testsupport::HttpServer server(served.Path(), 120);
+    ASSERT_TRUE(server.IsRunning()) << "the loopback HTTP server did not start";
+    repositorytest::PackageRepository(served / "repo").Publish("Maps", {{"maps/field.bin", Pattern(1024, 5)}});
+    const std::string archive = Folder / "Arena.mix";
+    WriteFile(archive, testsupport::MixWriter().Add("arena.map", "walls").Build().bytes);
+
+    auto first = Start({"download", "Maps", server.BaseUrl() + "/_stall/repo"});
+    ASSERT_TRUE(WaitUntil([&] { return testsupport::Exists(StorePath(PackageManager::LockFileName)); }, 30));
+    auto second = Start({"convert", archive, "1.0", "Sam Roe"});
+    ASSERT_TRUE(WaitUntil([&] { return second->ErrorSoFar() == WaitingLine || second->HasEnded(); }, 30));
+    EXPECT_FALSE(second->HasEnded()) << "convert did not wait for the program holding the store";
+    EXPECT_FALSE(testsupport::Exists(StorePath("packages/" + InfoFileName("Arena"))));
+
+    first->Kill();
+    first->Wait();
+    const ProgramResult result = second->Wait();
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, WaitingLine);
+    EXPECT_TRUE(testsupport::Exists(StorePath("packages/" + InfoFileName("Arena"))));
 }
 
 TEST_F(StoreLockTest, LockOfAKilledProgramIsFreedAtOnce) {
