@@ -21,16 +21,14 @@
 #include <vector>
 
 #include "foundation/HashName.h"
+#include "support/RecordBytes.h"
 
 namespace {
 
+using testsupport::Le32;
+
 constexpr int MemberCount = 2000;
 constexpr const char* ArchiveName = "Bench.mix";
-
-std::string Le32(uint32_t value) {
-    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
-            static_cast<char>(value >> 24)};
-}
 
 std::string MemberName(int index) {
     char name[32];

@@ -7,6 +7,7 @@
 
 #include "foundation/Crc32.h"
 #include "foundation/HashName.h"
+#include "support/RecordBytes.h"
 #include "support/TestSupport.h"
 
 // Builds HTTP repositories on disk for the download tests: package-info files
@@ -14,31 +15,17 @@
 // byte from the published formats rather than through the code under test.
 namespace repositorytest {
 
+using testsupport::Chunk;
+using testsupport::Crc;
+using testsupport::Le32;
+using testsupport::Text;
+
 struct ContentFile {
     std::string name;
     std::string bytes;
     // The size the package-info file lists; the real one when negative.
     int64_t listedSize = -1;
 };
-
-inline std::string Le32(uint32_t value) {
-    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
-            static_cast<char>(value >> 24)};
-}
-
-inline std::string Text(const std::string& text) {
-    return std::string{static_cast<char>(text.size()), static_cast<char>(text.size() >> 8)} + text;
-}
-
-inline std::string Chunk(uint32_t id, const std::string& payload) {
-    return Le32(id) + Le32(static_cast<uint32_t>(payload.size())) + payload;
-}
-
-inline uint32_t Crc(const std::string& bytes) {
-    Crc32 crc;
-    crc.Update(bytes.data(), bytes.size());
-    return crc.Value();
-}
 
 // The store's name of a content file: checksum, then the lower-cased name
 // with the characters a file name cannot hold turned into underscores.

@@ -9,33 +9,22 @@
 #include "foundation/Crc32.h"
 #include "foundation/HashName.h"
 #include "support/MixWriter.h"
+#include "support/RecordBytes.h"
 #include "support/TestSupport.h"
 
 namespace {
 
+using testsupport::Chunk;
+using testsupport::Crc;
 using testsupport::Exists;
+using testsupport::Le32;
 using testsupport::ListFolder;
 using testsupport::MixWriter;
 using testsupport::ProgramResult;
 using testsupport::ReadFile;
 using testsupport::TempDir;
+using testsupport::Text;
 using testsupport::WriteFile;
-
-std::string Le32(uint32_t value) { return testsupport::LittleEndian32(value); }
-
-std::string Text(const std::string& text) {
-    return std::string{static_cast<char>(text.size()), static_cast<char>(text.size() >> 8)} + text;
-}
-
-std::string Chunk(uint32_t id, const std::string& payload) {
-    return Le32(id) + Le32(static_cast<uint32_t>(payload.size())) + payload;
-}
-
-uint32_t Crc(const std::string& bytes) {
-    Crc32 crc;
-    crc.Update(bytes.data(), bytes.size());
-    return crc.Value();
-}
 
 // One archive member as the store should hold it.
 struct Member {

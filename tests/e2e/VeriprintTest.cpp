@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "support/MixWriter.h"
+#include "support/RecordBytes.h"
 #include "support/TestSupport.h"
 
-using testsupport::LittleEndian32;
+using testsupport::Le32;
 using testsupport::MixArchive;
 using testsupport::MixWriter;
 using testsupport::ProgramResult;
@@ -28,7 +29,7 @@ std::string Md5sumOf(const std::string& bytes) {
 
 // What Veriprint hashes for a file that is not an archive.
 std::string WholeFileDigest(const std::string& contents) {
-    return Md5sumOf(LittleEndian32(static_cast<uint32_t>(contents.size())) + contents);
+    return Md5sumOf(Le32(static_cast<uint32_t>(contents.size())) + contents);
 }
 
 ProgramResult Veriprint(const std::string& folder, const std::vector<std::string>& arguments) {
@@ -95,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PlainCase{"index cut short", SmallArchive().bytes.substr(0, SmallArchive().indexOffset + 4 + 12)},
                       PlainCase{"absurd entry count", MixWriter().Add("a", "a").EntryCount(0xFFFFFFFFu).Build().bytes},
                       PlainCase{"index offset beyond the end",
-                                std::string("MIX1") + LittleEndian32(0x7FFFFFF0u) + std::string(8, '\0')},
+                                std::string("MIX1") + Le32(0x7FFFFFF0u) + std::string(8, '\0')},
                       PlainCase{"other magic", MixWriter().Add("a", "a").Magic("MIX0").Build().bytes}));
 
 TEST(VeriprintTest, HashesOnlyTheIndexEntriesOfAnArchiveInFileOrder) {
@@ -171,7 +172,7 @@ TEST(VeriprintTest, HashesEveryByteOfAFileLargerThanTwoGibibytes) {
     WriteFile(folder / "big.bin", "");
     std::filesystem::resize_file(folder / "big.bin", size);
     // The size field keeps the low 32 bits; the zeros follow it.
-    WriteFile(folder / "size.bin", LittleEndian32(static_cast<uint32_t>(size)));
+    WriteFile(folder / "size.bin", Le32(static_cast<uint32_t>(size)));
     const std::string reference = testsupport::ReferenceMd5({folder / "size.bin", folder / "big.bin"});
     ASSERT_EQ(reference.size(), 32u);
     ExpectLine(Veriprint(folder.Path(), {"big.bin"}), reference, "big.bin");

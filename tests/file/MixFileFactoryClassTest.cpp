@@ -7,9 +7,10 @@
 #include "file/MixFileFactoryClass.h"
 #include "file/SimpleFileFactoryClass.h"
 #include "support/MixWriter.h"
+#include "support/RecordBytes.h"
 #include "support/TestSupport.h"
 
-using testsupport::LittleEndian32;
+using testsupport::Le32;
 using testsupport::MixArchive;
 using testsupport::MixEntry;
 using testsupport::MixWriter;
@@ -182,9 +183,9 @@ std::vector<InvalidCase> InvalidArchives() {
     cases.push_back({"absurd count", MixWriter(two).EntryCount(0xFFFFFFFFu).Build().bytes});
     cases.push_back({"count whose byte size wraps in 32 bits", MixWriter(two).EntryCount(0x15555556u).Build().bytes});
     std::string beyond = good.bytes;
-    beyond.replace(4, 4, LittleEndian32(static_cast<uint32_t>(beyond.size())));
+    beyond.replace(4, 4, Le32(static_cast<uint32_t>(beyond.size())));
     cases.push_back({"index offset at the end of the file", beyond});
-    beyond.replace(4, 4, LittleEndian32(0xFFFFFFF0u));
+    beyond.replace(4, 4, Le32(0xFFFFFFF0u));
     cases.push_back({"index offset beyond 2 GiB", beyond});
     return cases;
 }
@@ -308,7 +309,7 @@ TEST(MixFileFactoryClassTest, ANameWhoseLengthRunsPastTheEndStopsTheList) {
 
 TEST(MixFileFactoryClassTest, ANameTableOffsetBeyondTheFileListsNothing) {
     MixArchive built = MixWriter().Add("a", "x").Build();
-    built.bytes.replace(8, 4, LittleEndian32(0xFFFFFFFFu));
+    built.bytes.replace(8, 4, Le32(0xFFFFFFFFu));
     ArchiveFolder folder;
     folder.Write("game.mix", built.bytes);
     MixFileFactoryClass archive("game.mix", &folder);

@@ -10,28 +10,19 @@
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
+#include "support/RecordBytes.h"
 #include "support/TestSupport.h"
 
 namespace {
 
+using testsupport::Chunk;
 using testsupport::Exists;
+using testsupport::Le32;
 using testsupport::ListFolder;
 using testsupport::ReadFile;
 using testsupport::TempDir;
+using testsupport::Text;
 using testsupport::WriteFile;
-
-std::string Le32(uint32_t value) {
-    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
-            static_cast<char>(value >> 24)};
-}
-
-std::string Text(const std::string& text) {
-    return std::string{static_cast<char>(text.size()), static_cast<char>(text.size() >> 8)} + text;
-}
-
-std::string Chunk(uint32_t id, const std::string& payload, uint32_t flags = 0) {
-    return Le32(id) + Le32(static_cast<uint32_t>(payload.size()) | flags) + payload;
-}
 
 struct FileEntry {
     uint32_t crc;

@@ -7,21 +7,13 @@
 #include "foundation/ChunkReader.h"
 #include "foundation/ChunkWriter.h"
 #include "package/Package.h"
+#include "support/RecordBytes.h"
 
 namespace {
 
-std::string Le32(uint32_t value) {
-    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
-            static_cast<char>(value >> 24)};
-}
-
-std::string Text(const std::string& text) {
-    return std::string{static_cast<char>(text.size()), static_cast<char>(text.size() >> 8)} + text;
-}
-
-std::string Chunk(uint32_t id, const std::string& payload) {
-    return Le32(id) + Le32(static_cast<uint32_t>(payload.size())) + payload;
-}
+using testsupport::Chunk;
+using testsupport::Le32;
+using testsupport::Text;
 
 const std::string WorkedExample = std::string(
     "\x41\x54\x41\x44\x0F\x00\x00\x00"

@@ -3,22 +3,15 @@
 #include <algorithm>
 
 #include "foundation/HashName.h"
+#include "support/RecordBytes.h"
 
 namespace testsupport {
-
-std::string LittleEndian32(uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int index = 0; index < 4; ++index) {
-        bytes[index] = static_cast<char>(value >> (8 * index));
-    }
-    return bytes;
-}
 
 namespace {
 
 void PadToMultipleOf8(std::string& bytes) { bytes.resize((bytes.size() + 7) / 8 * 8, '\0'); }
 
-void PutWord(std::string& bytes, size_t at, uint32_t value) { bytes.replace(at, 4, LittleEndian32(value)); }
+void PutWord(std::string& bytes, size_t at, uint32_t value) { bytes.replace(at, 4, Le32(value)); }
 
 }  // namespace
 
@@ -108,9 +101,9 @@ MixArchive MixWriter::Build() const {
 
     PadToMultipleOf8(bytes);
     archive.indexOffset = static_cast<uint32_t>(bytes.size());
-    bytes += LittleEndian32(CountOverridden ? CountOverride : static_cast<uint32_t>(archive.entries.size()));
+    bytes += Le32(CountOverridden ? CountOverride : static_cast<uint32_t>(archive.entries.size()));
     for (const MixEntry& entry : archive.entries) {
-        bytes += LittleEndian32(entry.crc) + LittleEndian32(entry.offset) + LittleEndian32(entry.size);
+        bytes += Le32(entry.crc) + Le32(entry.offset) + Le32(entry.size);
     }
 
     std::vector<std::string> names = RawNames;
@@ -121,7 +114,7 @@ MixArchive MixWriter::Build() const {
         }
     }
     archive.namesOffset = static_cast<uint32_t>(bytes.size());
-    bytes += LittleEndian32(NameCountOverridden ? NameCountOverride : static_cast<uint32_t>(names.size()));
+    bytes += Le32(NameCountOverridden ? NameCountOverride : static_cast<uint32_t>(names.size()));
     for (const std::string& name : names) {
         bytes += static_cast<char>(name.size());
         bytes += name;

@@ -74,7 +74,4 @@ private:
     uint32_t FirstMemberOffset = 16;
 };
 
-// The bytes of a 32-bit little-endian integer.
-std::string LittleEndian32(uint32_t value);
-
 }  // namespace testsupport
