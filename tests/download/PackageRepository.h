@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "foundation/Crc32.h"
 #include "foundation/HashName.h"
 #include "support/RecordBytes.h"
 #include "support/TestSupport.h"

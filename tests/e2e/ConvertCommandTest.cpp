@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "foundation/Crc32.h"
 #include "foundation/HashName.h"
 #include "support/MixWriter.h"
 #include "support/RecordBytes.h"
