@@ -6,7 +6,8 @@ namespace testsupport {
 
 // A memory file system of a fixed size mounted on a folder, so that tests can
 // run a program out of disk space. Mounting needs root; where it is refused
-// the object is not mounted and the test skips. Only on Linux.
+// the object is not mounted and the test skips. On Linux, and under Wine
+// through the host system.
 class SmallDisk {
 public:
     // Creates the folder when missing and mounts sizeBytes of space on it.

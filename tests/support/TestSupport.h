@@ -31,9 +31,9 @@ void MakeFolders(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& path);
 void CopyFile(const std::string& from, const std::string& to);
 
-// Makes path a name whose writes fail for lack of space (a link to the
-// system's always-full device); false where the system has no such device,
-// an exception when the link cannot be made.
+// Makes path a name whose writes fail for lack of space: on Linux a link to
+// the always-full device, under Wine a link to a file on a full memory disk.
+// False where neither can be had, an exception when the link cannot be made.
 bool MakeFullDeviceLink(const std::string& path);
 
 // Sets or removes a variable of the test's own environment.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "support/win32/HostCommand.h"
 #include "support/win32/ProgramStart.h"
 
 namespace testsupport {
@@ -18,31 +19,7 @@ constexpr int StartTimeoutMilliseconds = 20000;
 // machine's own Python, a program of the host system that Wine starts
 // directly. Such a program gets host paths, and of the standard handles only
 // files reach it (not pipes), so the port comes back through a file, and a
-// small shell loop ends the server once that file has gone. Wine's kernel32
-// gives the host's spelling of a path.
-using ToUnixName = char*(CDECL*)(const wchar_t*);
-
-std::wstring Widen(const std::string& text) {
-    std::wstring wide(text.size() + 1, L'\0');
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-    wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
-    return wide;
-}
-
-std::string HostPath(const std::string& path) {
-    const auto convert = reinterpret_cast<ToUnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (convert == nullptr) {
-        return path;
-    }
-    char* unixName = convert(Widen(path).c_str());
-    if (unixName == nullptr) {
-        return path;
-    }
-    std::string result = unixName;
-    HeapFree(GetProcessHeap(), 0, unixName);
-    return result;
-}
+// small shell loop ends the server once that file has gone.
 
 std::string UniqueControlFile() {
     char folder[MAX_PATH + 1] = {};

@@ -6,13 +6,22 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
 
+#include "support/SmallDisk.h"
+#include "support/win32/HostCommand.h"
 #include "support/win32/ProgramStart.h"
 
 namespace testsupport {
+
+namespace {
+
+constexpr char TestFolderPrefix[] = "quillbox-test-";
+
+}  // namespace
 
 TempDir::TempDir() {
     char base[MAX_PATH + 1] = {};
@@ -24,7 +33,7 @@ TempDir::TempDir() {
     // took already is skipped.
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::string candidate = std::string(base) + "quillbox-test-" + std::to_string(GetCurrentProcessId()) +
+        const std::string candidate = std::string(base) + TestFolderPrefix + std::to_string(GetCurrentProcessId()) +
                                       "-" + std::to_string(counter++);
         if (CreateDirectoryA(candidate.c_str(), nullptr)) {
             Root = candidate;
@@ -37,7 +46,107 @@ TempDir::TempDir() {
     throw std::runtime_error("CreateDirectory failed");
 }
 
-bool MakeFullDeviceLink(const std::string&) { return false; }
+namespace {
+
+// Wine should turn the host's "no space left" into Windows' "disk full"; a
+// link that a Windows program can write to would make the tests pass for the
+// wrong reason.
+bool WritesFailForLackOfSpace(const std::string& path) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const BOOL wrote = ::WriteFile(file, "x", 1, &written, nullptr);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    return !wrote && error == ERROR_DISK_FULL;
+}
+
+// Windows has no always-full device, and Wine does not take a link to the
+// host's for a file: it opens it but cannot find or delete it, and
+// std::filesystem loops on it. Under Wine a link to an empty file on a small
+// file system without free space serves instead: writes through it fail for
+// lack of space, and deleting it is seen as done. Wine deletes the target,
+// though, and the link that stays behind is one Windows cannot see, so the
+// disk removes its links, and the test folders they kept, when the test
+// process ends.
+class FullDisk {
+public:
+    static FullDisk& Instance() {
+        static FullDisk disk;
+        return disk;
+    }
+
+    // Makes path a link to a new empty file on the disk; false when there is
+    // no such disk.
+    bool Link(const std::string& path) {
+        const std::string hostPath = HostPath(path);
+        const std::string target = Folder / ("disk/empty-" + std::to_string(Links.size()));
+        if (!Full || hostPath.empty() || !CreateEmptyFile(target)) {
+            return false;
+        }
+        const HostCommandResult linked = RunHostScript("ln -s \"$1\" \"$2\"", {HostPath(target), hostPath});
+        if (linked.exitCode != 0) {
+            throw std::runtime_error("cannot link " + path + " to a file on a full disk: " + linked.output);
+        }
+        Links.push_back(path);
+        return true;
+    }
+
+    ~FullDisk() {
+        for (const std::string& link : Links) {
+            RunHostScript("rm -f \"$1\"", {HostPath(link)});
+            RemoveTestFolderAround(link);
+        }
+    }
+
+private:
+    FullDisk() : Disk(Folder / "disk", 64 * 1024) { Full = Disk.IsMounted() && Disk.Fill(Folder / "disk/filler", 0); }
+
+    static bool CreateEmptyFile(const std::string& path) {
+        const HANDLE file =
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        CloseHandle(file);
+        return true;
+    }
+
+    // The test's own folder could not be removed while the link was in it.
+    static void RemoveTestFolderAround(const std::string& path) {
+        char temporary[MAX_PATH + 1] = {};
+        const DWORD length = GetTempPathA(sizeof temporary, temporary);
+        const std::string prefix = std::string(temporary) + TestFolderPrefix;
+        if (length == 0 || path.compare(0, prefix.size(), prefix) != 0) {
+            return;
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(path.substr(0, path.find_first_of("\\/", prefix.size())), ignored);
+    }
+
+    // Declared before the disk, so that the disk is unmounted before its
+    // folder goes.
+    TempDir Folder;
+    SmallDisk Disk;
+    bool Full = false;
+    std::vector<std::string> Links;
+};
+
+}  // namespace
+
+bool MakeFullDeviceLink(const std::string& path) {
+    if (!FullDisk::Instance().Link(path)) {
+        return false;
+    }
+    if (!WritesFailForLackOfSpace(path)) {
+        DeleteFileA(path.c_str());
+        return false;
+    }
+    return true;
+}
 
 void SetEnvironmentValue(const std::string& name, const std::string& value) { _putenv_s(name.c_str(), value.c_str()); }
 
