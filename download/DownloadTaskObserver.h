@@ -25,7 +25,10 @@ class OfTask : public DownloadTaskObserver<DownloadTask> {
 public:
     virtual void OnDownloadFinished(T* task, bool succeeded) = 0;
 
-private:
+protected:
+    // Protected rather than private so that an observer of two task classes
+    // can bring both of these into its scope with using-declarations instead
+    // of hiding them behind its own overloads.
     void OnDownloadFinished(DownloadTask* task, bool succeeded) final {
         OnDownloadFinished(static_cast<T*>(task), succeeded);
     }

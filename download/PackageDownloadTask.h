@@ -57,6 +57,10 @@ private:
     void Announce(bool succeeded);
     DownloadTaskObserver<PackageFileDownloadTask>* AsFileObserver() { return this; }
     DownloadTaskObserver<PackageInfoDownloadTask>* AsInfoObserver() { return this; }
+    // The bases' dispatch from DownloadTask* stays in scope next to the two
+    // overloads above instead of being hidden by them.
+    using DownloadTaskObserver<PackageInfoDownloadTask>::OnDownloadFinished;
+    using DownloadTaskObserver<PackageFileDownloadTask>::OnDownloadFinished;
 
     uint32_t packageId;
     StringClass repositoryUrl;

@@ -45,6 +45,8 @@ private:
     int EntryCount = 0;
     int NameTableOffset = 0;
     DynamicVectorClass<StringClass> NameList;
+    // Nothing ever queues an addition or changes the archive: no archive is
+    // written, so these stay empty and false.
     DynamicVectorClass<AddInfoStruct> QueuedAdditions;
-    bool Changed = false;
+    [[maybe_unused]] bool Changed = false;
 };

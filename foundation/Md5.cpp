@@ -85,11 +85,12 @@ void Md5::Final(uint8_t digest[DigestSize]) {
 
 void Md5::ToHex(const uint8_t digest[DigestSize], char text[2 * DigestSize + 1]) {
     static const char Digits[] = "0123456789abcdef";
+    char* out = text;
     for (int index = 0; index < DigestSize; ++index) {
-        text[2 * index] = Digits[digest[index] >> 4];
-        text[2 * index + 1] = Digits[digest[index] & 15];
+        *out++ = Digits[digest[index] >> 4];
+        *out++ = Digits[digest[index] & 15];
     }
-    text[2 * DigestSize] = 0;
+    *out = 0;
 }
 
 void Md5::Transform(const uint8_t* blocks, size_t blockCount) {
@@ -99,7 +100,7 @@ void Md5::Transform(const uint8_t* blocks, size_t blockCount) {
     uint32_t d = State[3];
     for (; blockCount > 0; --blockCount, blocks += 64) {
         uint32_t x[16];
-        for (int index = 0; index < 16; ++index) {
+        for (size_t index = 0; index < 16; ++index) {
             x[index] = LoadWord(blocks + 4 * index);
         }
         const uint32_t oldA = a, oldB = b, oldC = c, oldD = d;

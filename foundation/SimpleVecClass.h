@@ -1,13 +1,16 @@
 #pragma once
 
+#include <algorithm>
 #include <climits>
-#include <cstring>
 #include <new>
+#include <type_traits>
 
-// An array of plain elements (pointers in this system), copied bytewise. New
-// slots start out zero (null), so no slot is ever read uninitialised.
+// An array of pointers. New slots start out zero (null), so no slot is ever
+// read uninitialised.
 template <class T>
 class SimpleVecClass {
+    static_assert(std::is_pointer_v<T>, "the elements are copied and compared as plain pointers");
+
 public:
     explicit SimpleVecClass(int size = 0) {
         if (size > 0) {
@@ -34,7 +37,7 @@ public:
         }
         const int kept = newSize < SlotCount ? newSize : SlotCount;
         if (kept > 0) {
-            std::memcpy(static_cast<void*>(fresh), Elements, sizeof(T) * kept);
+            std::copy_n(Elements, kept, fresh);
         }
         delete[] Elements;
         Elements = fresh;

@@ -179,6 +179,9 @@ StringClass& StringClass::operator=(const char* text) {
 }
 
 StringClass& StringClass::operator=(const StringClass& other) {
+    if (this == &other) {
+        return *this;
+    }
     AssignText(Text, other.Text, static_cast<size_t>(other.GetLength()));
     return *this;
 }

@@ -102,7 +102,8 @@ public:
             return 0;
         }
         const auto distance = reinterpret_cast<intptr_t>(element) - reinterpret_cast<intptr_t>(Elements);
-        return static_cast<int>(distance / static_cast<intptr_t>(sizeof(T)));
+        // The element type may itself be a pointer: its size is the unit here.
+        return static_cast<int>(distance / static_cast<intptr_t>(sizeof(T)));  // NOLINT(bugprone-sizeof-expression)
     }
 
     T& operator[](int index) { return Elements[index]; }

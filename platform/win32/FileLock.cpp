@@ -5,6 +5,9 @@
 namespace platform {
 namespace {
 
+// The interface keeps the handle as an integer, so it has to become a pointer
+// again here.
+// NOLINTNEXTLINE(performance-no-int-to-ptr)
 HANDLE ToHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 // One byte at the start stands for the whole file; others may still read

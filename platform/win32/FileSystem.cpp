@@ -19,6 +19,7 @@ namespace {
 // processes (Windows guarantees this so that 32-bit and 64-bit programs can
 // exchange them), so the int of FileHandle holds one; sign extension restores
 // it and keeps INVALID_HANDLE_VALUE equal to InvalidFileHandle.
+// NOLINTNEXTLINE(performance-no-int-to-ptr)
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file)); }
 
 FileHandle FromHandle(HANDLE handle) { return static_cast<FileHandle>(reinterpret_cast<intptr_t>(handle)); }

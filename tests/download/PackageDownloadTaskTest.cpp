@@ -70,7 +70,7 @@ protected:
         const std::string name = "r" + std::to_string(++repositoryNumber);
         repository = std::make_unique<repositorytest::PackageRepository>(*served / name);
         url = server->BaseUrl() + "/" + name;
-        fault = [this, name](const std::string& word) { return server->BaseUrl() + "/_" + word + "/" + name; };
+        fault = [name](const std::string& word) { return server->BaseUrl() + "/_" + word + "/" + name; };
         manager->StartWorker();
     }
 
