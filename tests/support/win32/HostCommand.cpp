@@ -22,15 +22,6 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-std::string UniqueTemporaryFile() {
-    char folder[MAX_PATH + 1] = {};
-    char name[MAX_PATH + 1] = {};
-    if (GetTempPathA(sizeof folder, folder) == 0 || GetTempFileNameA(folder, "qbh", 0, name) == 0) {
-        return std::string();
-    }
-    return name;
-}
-
 // A program of the host system gets no pipes and Wine gives no process handle
 // to wait on, so the script reports its end through a file: the exit code on
 // the first line, then what it printed. The file is replaced whole, so a
@@ -97,7 +88,7 @@ std::string HostPath(const std::string& path) {
 
 HostCommandResult RunHostScript(const std::string& script, const std::vector<std::string>& arguments,
                                 int timeoutSeconds) {
-    const std::string statusFile = UniqueTemporaryFile();
+    const std::string statusFile = UniqueTemporaryFile("qbh");
     const std::string hostStatusFile = statusFile.empty() ? std::string() : HostPath(statusFile);
     if (hostStatusFile.empty()) {
         DeleteFileA(statusFile.c_str());
@@ -111,6 +102,15 @@ HostCommandResult RunHostScript(const std::string& script, const std::vector<std
     }
     DeleteFileA(statusFile.c_str());
     return result;
+}
+
+std::string UniqueTemporaryFile(const char* prefix) {
+    char folder[MAX_PATH + 1] = {};
+    char name[MAX_PATH + 1] = {};
+    if (GetTempPathA(sizeof folder, folder) == 0 || GetTempFileNameA(folder, prefix, 0, name) == 0) {
+        return std::string();
+    }
+    return name;
 }
 
 }  // namespace testsupport

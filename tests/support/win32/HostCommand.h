@@ -19,6 +19,10 @@ struct HostCommandResult {
     std::string output;  // standard output and error together
 };
 
+// A new empty file in the temporary folder, whose name starts with the
+// prefix (at most three characters); empty when none could be made.
+std::string UniqueTemporaryFile(const char* prefix);
+
 // Runs a shell script of the host system with the arguments as $1, $2, ...
 // and waits for it.
 HostCommandResult RunHostScript(const std::string& script, const std::vector<std::string>& arguments,

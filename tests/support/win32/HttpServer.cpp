@@ -21,15 +21,6 @@ constexpr int StartTimeoutMilliseconds = 20000;
 // files reach it (not pipes), so the port comes back through a file, and a
 // small shell loop ends the server once that file has gone.
 
-std::string UniqueControlFile() {
-    char folder[MAX_PATH + 1] = {};
-    char name[MAX_PATH + 1] = {};
-    if (GetTempPathA(sizeof folder, folder) == 0 || GetTempFileNameA(folder, "qbs", 0, name) == 0) {
-        return std::string();
-    }
-    return name;
-}
-
 // The first line of the control file; empty when none came in time.
 std::string ReadFirstLine(const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(StartTimeoutMilliseconds);
@@ -55,7 +46,7 @@ std::string ReadFirstLine(const std::string& path) {
 }  // namespace
 
 HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds) {
-    ControlFile = UniqueControlFile();
+    ControlFile = UniqueTemporaryFile("qbs");
     if (ControlFile.empty()) {
         return;
     }
