@@ -16,13 +16,10 @@
 #include <random>
 #include <string>
 #include <vector>
+
 #include "support/RecordBytes.h"
 
 namespace {
-
-using testsupport::Chunk;
-using testsupport::Le32;
-using testsupport::Text;
 
 constexpr int FilesPerPackage = 10;
 
@@ -46,14 +43,14 @@ public:
         std::filesystem::copy_file(QUILLBOX_EXE, Root / "Quillbox");
         std::ofstream index(store / "packages.dat", std::ios::binary);
         for (int package = 0; package < count; ++package) {
-            std::string record = Chunk(0x44415441, Text(PackageName(package)) + Text("1.0") + Text("bench") + Le32(2));
+            std::vector<testsupport::ListedFile> files;
             for (int file = 0; file < FilesPerPackage; ++file) {
-                record += Chunk(0x46494C45, Le32(ContentCrc(package, file)) + Le32(1) + Text(ContentName(file)));
+                files.push_back({ContentCrc(package, file), ContentName(file)});
                 char name[64];
                 std::snprintf(name, sizeof name, "%08X.maps_field%d.dds", ContentCrc(package, file), file);
                 std::ofstream(store / "files" / name, std::ios::binary) << "x";
             }
-            index << Chunk(0x50434B47, record, 0x80000000u);
+            index << testsupport::IndexEntry(testsupport::PackageRecord(PackageName(package), "1.0", "bench", files));
         }
     }
     ~BenchmarkStore() {

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "foundation/HashName.h"
 #include "support/RecordBytes.h"
 #include "support/TestSupport.h"
 
@@ -14,10 +13,9 @@
 // byte from the published formats rather than through the code under test.
 namespace repositorytest {
 
-using testsupport::Chunk;
 using testsupport::Crc;
-using testsupport::Le32;
-using testsupport::Text;
+using testsupport::IndexEntry;
+using testsupport::InfoFileName;
 
 struct ContentFile {
     std::string name;
@@ -41,20 +39,14 @@ inline std::string ContentFileName(const ContentFile& file) {
     return checksum + name;
 }
 
-inline std::string InfoFileName(const std::string& packageName) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%08x.kpi", HashName(packageName.c_str()));
-    return name;
-}
-
 inline std::string PackageInfo(const std::string& name, const std::vector<ContentFile>& files,
                                const std::string& version = "1.0", const std::string& author = "Jane Doe") {
-    std::string bytes = Chunk(0x44415441, Text(name) + Text(version) + Text(author) + Le32(2));
+    std::vector<testsupport::ListedFile> listed;
     for (const ContentFile& file : files) {
         const int64_t size = file.listedSize >= 0 ? file.listedSize : static_cast<int64_t>(file.bytes.size());
-        bytes += Chunk(0x46494C45, Le32(Crc(file.bytes)) + Le32(static_cast<uint32_t>(size)) + Text(file.name));
+        listed.push_back({Crc(file.bytes), file.name, static_cast<uint32_t>(size)});
     }
-    return bytes;
+    return testsupport::PackageRecord(name, version, author, listed);
 }
 
 // A repository below a local folder.

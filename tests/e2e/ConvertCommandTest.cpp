@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "foundation/HashName.h"
 #include "support/MixWriter.h"
 #include "support/RecordBytes.h"
 #include "support/TestSupport.h"
@@ -16,6 +15,7 @@ namespace {
 using testsupport::Chunk;
 using testsupport::Crc;
 using testsupport::Exists;
+using testsupport::InfoFileName;
 using testsupport::Le32;
 using testsupport::ListFolder;
 using testsupport::MixWriter;
@@ -41,18 +41,11 @@ Member Stored(const std::string& recordName, const std::string& bytes, const std
 // The package-info file as the conversion must write it.
 std::string PackageInfo(const std::string& name, const std::string& version, const std::string& author,
                         const std::vector<Member>& members = {}) {
-    std::string bytes = Chunk(0x44415441, Text(name) + Text(version) + Text(author) + Le32(2));
+    std::vector<testsupport::ListedFile> listed;
     for (const Member& member : members) {
-        bytes += Chunk(0x46494C45, Le32(Crc(member.bytes)) + Le32(static_cast<uint32_t>(member.bytes.size())) +
-                                       Text(member.recordName));
+        listed.push_back({Crc(member.bytes), member.recordName, static_cast<uint32_t>(member.bytes.size())});
     }
-    return bytes;
-}
-
-std::string InfoFileName(const std::string& packageName) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%08x.kpi", HashName(packageName.c_str()));
-    return name;
+    return testsupport::PackageRecord(name, version, author, listed);
 }
 
 std::vector<std::string> StoredNames(const std::vector<Member>& members) {

@@ -1,55 +1,24 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "foundation/HashName.h"
 #include "support/RecordBytes.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-using testsupport::Chunk;
 using testsupport::Exists;
-using testsupport::Le32;
+using testsupport::IndexEntry;
+using testsupport::InfoFileName;
 using testsupport::ListFolder;
+using testsupport::PackageRecord;
 using testsupport::ProgramResult;
 using testsupport::ReadFile;
 using testsupport::TempDir;
-using testsupport::Text;
+using testsupport::WorkedRecord;
 using testsupport::WriteFile;
-
-struct ContentFile {
-    uint32_t crc;
-    std::string name;
-};
-
-// A package-info file as the store holds it.
-std::string PackageInfo(const std::string& name, const std::string& version, const std::string& author,
-                        const std::vector<ContentFile>& files = {}) {
-    std::string bytes = Chunk(0x44415441, Text(name) + Text(version) + Text(author) + Le32(2));
-    for (const ContentFile& file : files) {
-        bytes += Chunk(0x46494C45, Le32(file.crc) + Le32(1) + Text(file.name));
-    }
-    return bytes;
-}
-
-std::string IndexEntry(const std::string& record) { return Chunk(0x50434B47, record, 0x80000000u); }
-
-std::string InfoFileName(const std::string& packageName) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%08x.kpi", HashName(packageName.c_str()));
-    return name;
-}
-
-const std::string WorkedRecord = std::string(
-    "\x41\x54\x41\x44\x0F\x00\x00\x00"
-    "\x02\x00\x70\x6B\x01\x00\x31\x02\x00\x6D\x65\x02\x00\x00\x00"
-    "\x45\x4C\x49\x46\x0F\x00\x00\x00"
-    "\xC6\xC7\x84\xA6\x0A\x00\x00\x00\x05\x00\x61\x2E\x64\x61\x74",
-    46);
 
 // A copy of the program in a fresh folder: with no paths.ini its program
 // folder is that folder, and the store lies below it.
@@ -110,13 +79,13 @@ TEST_F(PackageCommandsTest, InstalledPackageIsIndexedByteForByteAndListedAfterAR
 }
 
 TEST_F(PackageCommandsTest, InstallingANameThatDiffersOnlyInCaseIsRefused) {
-    PlaceInfo("foo", PackageInfo("foo", "1", "me"));
+    PlaceInfo("foo", PackageRecord("foo", "1", "me"));
     Install("foo");
     const ProgramResult again = Run({"install", "Foo"});
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(again.out, "");
     EXPECT_EQ(again.err, "This package has already been installed.\r\n");
-    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(PackageInfo("foo", "1", "me")));
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(PackageRecord("foo", "1", "me")));
 }
 
 TEST_F(PackageCommandsTest, InstallWithoutPackageInfoFileNamesTheStorePath) {
@@ -128,18 +97,18 @@ TEST_F(PackageCommandsTest, InstallWithoutPackageInfoFileNamesTheStorePath) {
 }
 
 TEST_F(PackageCommandsTest, UninstallOfAnUnknownNameChangesNothing) {
-    PlaceInfo("A", PackageInfo("A", "1", "x"));
+    PlaceInfo("A", PackageRecord("A", "1", "x"));
     Install("A");
     const ProgramResult result = Run({"uninstall", "B"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "Could not find package to uninstall.\r\n");
-    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(PackageInfo("A", "1", "x")));
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(PackageRecord("A", "1", "x")));
 }
 
 TEST_F(PackageCommandsTest, ListOrderFollowsInstallOrderAcrossRuns) {
     for (const char* name : {"A", "B", "C"}) {
-        PlaceInfo(name, PackageInfo(name, std::string("v") + name, "x"));
+        PlaceInfo(name, PackageRecord(name, std::string("v") + name, "x"));
         Install(name);
     }
     EXPECT_EQ(Run({"list"}).out,
@@ -154,8 +123,8 @@ TEST_F(PackageCommandsTest, ListOrderFollowsInstallOrderAcrossRuns) {
 }
 
 TEST_F(PackageCommandsTest, UninstallDeletesOnlyContentFilesNoOtherPackageLists) {
-    PlaceInfo("Maps", PackageInfo("Maps", "1", "x", {{0x11, "Shared.ini"}, {0x22, "maps/field.dds"}}));
-    PlaceInfo("Units", PackageInfo("Units", "1", "x", {{0x11, "shared.ini"}, {0x33, "units.ini"}}));
+    PlaceInfo("Maps", PackageRecord("Maps", "1", "x", {{0x11, "Shared.ini"}, {0x22, "maps/field.dds"}}));
+    PlaceInfo("Units", PackageRecord("Units", "1", "x", {{0x11, "shared.ini"}, {0x33, "units.ini"}}));
     Install("Maps");
     Install("Units");
     for (const char* name : {"00000011.shared.ini", "00000022.maps_field.dds", "00000033.units.ini",
@@ -167,7 +136,7 @@ TEST_F(PackageCommandsTest, UninstallDeletesOnlyContentFilesNoOtherPackageLists)
     EXPECT_EQ(ListFolder(StorePath("files")),
               (std::vector<std::string>{".hidden", "00000011.shared.ini", "00000033.units.ini"}));
     EXPECT_EQ(ReadFile(StorePath("packages.dat")),
-              IndexEntry(PackageInfo("Units", "1", "x", {{0x11, "shared.ini"}, {0x33, "units.ini"}})));
+              IndexEntry(PackageRecord("Units", "1", "x", {{0x11, "shared.ini"}, {0x33, "units.ini"}})));
 
     EXPECT_EQ(Run({"uninstall", "Units"}).out, "Package 'Units' is now uninstalled.\r\n");
     EXPECT_EQ(ListFolder(StorePath("files")), std::vector<std::string>{".hidden"});
@@ -176,8 +145,8 @@ TEST_F(PackageCommandsTest, UninstallDeletesOnlyContentFilesNoOtherPackageLists)
 }
 
 TEST_F(PackageCommandsTest, IndexThatCannotBeCreatedKeepsTheOldOneAndIsReported) {
-    PlaceInfo("A", PackageInfo("A", "1", "x"));
-    PlaceInfo("B", PackageInfo("B", "1", "x"));
+    PlaceInfo("A", PackageRecord("A", "1", "x"));
+    PlaceInfo("B", PackageRecord("B", "1", "x"));
     Install("A");
     const std::string before = ReadFile(StorePath("packages.dat"));
     WriteFile(StorePath("packages.dat.new/blocker"), "x");
@@ -190,8 +159,8 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeCreatedKeepsTheOldOneAndIsReported)
 }
 
 TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndIsReported) {
-    PlaceInfo("A", PackageInfo("A", "1", "x"));
-    PlaceInfo("B", PackageInfo("B", "1", "x"));
+    PlaceInfo("A", PackageRecord("A", "1", "x"));
+    PlaceInfo("B", PackageRecord("B", "1", "x"));
     Install("A");
     const std::string before = ReadFile(StorePath("packages.dat"));
     // Writes to this device fail for lack of space, whoever runs the test.

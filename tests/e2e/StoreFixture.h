@@ -62,8 +62,4 @@ protected:
     std::string Store;
 };
 
-// One index entry: a package record inside the chunk that marks a package.
-inline std::string IndexEntry(const std::string& record) {
-    return repositorytest::Le32(PackageManager::IndexChunkId) +
-           repositorytest::Le32(static_cast<uint32_t>(record.size()) | 0x80000000u) + record;
-}
+using testsupport::IndexEntry;

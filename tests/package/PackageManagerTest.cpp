@@ -17,34 +17,21 @@ namespace {
 
 using testsupport::Chunk;
 using testsupport::Exists;
+using testsupport::IndexEntry;
 using testsupport::Le32;
+using testsupport::ListedFile;
 using testsupport::ListFolder;
+using testsupport::PackageRecord;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::Text;
+using testsupport::WorkedRecord;
 using testsupport::WriteFile;
 
-struct FileEntry {
-    uint32_t crc;
-    std::string name;
-};
-
-std::string Record(const std::string& name, const std::vector<FileEntry>& files = {}) {
-    std::string bytes = Chunk(Package::DataChunkId, Text(name) + Text("1.0") + Text("me") + Le32(2));
-    for (const FileEntry& file : files) {
-        bytes += Chunk(Package::FileChunkId, Le32(file.crc) + Le32(1) + Text(file.name));
-    }
-    return bytes;
+// A record with the version and author that do not matter here.
+std::string Record(const std::string& name, const std::vector<ListedFile>& files = {}) {
+    return PackageRecord(name, "1.0", "me", files);
 }
-
-std::string IndexEntry(const std::string& record) { return Chunk(PackageManager::IndexChunkId, record, 0x80000000u); }
-
-const std::string WorkedRecord = std::string(
-    "\x41\x54\x41\x44\x0F\x00\x00\x00"
-    "\x02\x00\x70\x6B\x01\x00\x31\x02\x00\x6D\x65\x02\x00\x00\x00"
-    "\x45\x4C\x49\x46\x0F\x00\x00\x00"
-    "\xC6\xC7\x84\xA6\x0A\x00\x00\x00\x05\x00\x61\x2E\x64\x61\x74",
-    46);
 
 class PackageManagerTest : public ::testing::Test {
 protected:

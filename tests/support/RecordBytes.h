@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "foundation/Crc32.h"
+#include "foundation/HashName.h"
 
 // Bytes of the store's file formats, built by hand so that tests and
 // benchmarks state exactly what lies on disk: little-endian words, texts with
@@ -30,5 +33,43 @@ inline uint32_t Crc(const std::string& bytes) {
     crc.Update(bytes.data(), bytes.size());
     return crc.Value();
 }
+
+// One content file as a package record lists it.
+struct ListedFile {
+    uint32_t crc = 0;
+    std::string name;
+    uint32_t size = 1;
+};
+
+// A package record, which is also the whole of a package-info file: the
+// package's data chunk, then a chunk per content file.
+inline std::string PackageRecord(const std::string& name, const std::string& version, const std::string& author,
+                                 const std::vector<ListedFile>& files = {}) {
+    std::string bytes = Chunk(0x44415441, Text(name) + Text(version) + Text(author) + Le32(2));
+    for (const ListedFile& file : files) {
+        bytes += Chunk(0x46494C45, Le32(file.crc) + Le32(file.size) + Text(file.name));
+    }
+    return bytes;
+}
+
+// One entry of the index: a package record inside the chunk that marks a
+// package, a chunk of chunks.
+inline std::string IndexEntry(const std::string& record) { return Chunk(0x50434B47, record, 0x80000000u); }
+
+// The name of a package's package-info file in the store's packages/ folder.
+inline std::string InfoFileName(const std::string& packageName) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%08x.kpi", HashName(packageName.c_str()));
+    return name;
+}
+
+// The record of package "pk", version "1", author "me", with one file "a.dat"
+// of 10 bytes and checksum 0xA684C7C6, written out byte by byte.
+inline const std::string WorkedRecord = std::string(
+    "\x41\x54\x41\x44\x0F\x00\x00\x00"
+    "\x02\x00\x70\x6B\x01\x00\x31\x02\x00\x6D\x65\x02\x00\x00\x00"
+    "\x45\x4C\x49\x46\x0F\x00\x00\x00"
+    "\xC6\xC7\x84\xA6\x0A\x00\x00\x00\x05\x00\x61\x2E\x64\x61\x74",
+    46);
 
 }  // namespace testsupport
