@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "support/TestSupport.h"
 
 using testsupport::RunProgram;
@@ -23,6 +25,16 @@ struct DispatchCase {
     std::vector<std::string> arguments;
     std::string expectedError;
 };
+
+// The command line as the test's name shows it, e.g. `install` or `(none)`.
+void PrintTo(const DispatchCase& dispatch, std::ostream* out) {
+    if (dispatch.arguments.empty()) {
+        *out << "(none)";
+    }
+    for (size_t index = 0; index < dispatch.arguments.size(); ++index) {
+        *out << (index > 0 ? " " : "") << '"' << dispatch.arguments[index] << '"';
+    }
+}
 
 class CommandDispatchTest : public ::testing::TestWithParam<DispatchCase> {};
 
