@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
+#include "file/ChunkReader.h"
 #include "file/FileClass.h"
-#include "foundation/ChunkReader.h"
 #include "foundation/HashName.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"

@@ -56,6 +56,10 @@ private:
 // A new string formatted like StringClass::Format.
 StringClass FormatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// True when both texts are equal once ASCII letters are taken without regard
+// to case; other bytes must match exactly.
+bool EqualsIgnoringAsciiCase(const char* left, const char* right);
+
 // Removes bytes 1..32 from both ends of a writable text, in place; returns it.
 char* TrimWhitespace(char* text);
 

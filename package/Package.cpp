@@ -1,7 +1,7 @@
 #include "package/Package.h"
 
-#include "foundation/ChunkReader.h"
-#include "foundation/ChunkWriter.h"
+#include "file/ChunkReader.h"
+#include "file/ChunkWriter.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "file/ChunkReader.h"
+#include "file/ChunkWriter.h"
 #include "file/FileClass.h"
 #include "file/MemoryFile.h"
-#include "foundation/ChunkReader.h"
-#include "foundation/ChunkWriter.h"
 #include "foundation/HashName.h"
 #include "foundation/StringClass.h"
 #include "package/DirectoryStructure.h"

@@ -1,7 +1,6 @@
 #include "quillbox/CommandDispatcher.h"
 
-#include <strings.h>
-
+#include "foundation/StringClass.h"
 #include "quillbox/Commands.h"
 #include "quillbox/Console.h"
 
@@ -45,7 +44,7 @@ int DispatchCommand(int argc, char** argv) {
         return 0;
     }
     for (const CommandEntry& command : Commands) {
-        if (strcasecmp(argv[1], command.word) != 0) {
+        if (!EqualsIgnoringAsciiCase(argv[1], command.word)) {
             continue;
         }
         if (argc < command.smallestArgumentCount) {

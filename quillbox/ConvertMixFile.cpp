@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
+#include "file/ChunkWriter.h"
 #include "file/FileClass.h"
 #include "file/HashFileContents.h"
 #include "file/MixFileFactoryClass.h"
-#include "foundation/ChunkWriter.h"
 #include "foundation/HashName.h"
 #include "foundation/StringClass.h"
 #include "foundation/VectorClass.h"

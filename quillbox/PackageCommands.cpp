@@ -1,7 +1,7 @@
 #include <cstdint>
 
+#include "file/ChunkReader.h"
 #include "file/FileClass.h"
-#include "foundation/ChunkReader.h"
 #include "foundation/HashName.h"
 #include "foundation/StringClass.h"
 #include "package/DirectoryStructure.h"

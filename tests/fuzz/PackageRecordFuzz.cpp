@@ -3,9 +3,9 @@
 // written and read again, which the index relies on at every save.
 #include "FuzzTargets.h"
 #include "SamePackage.h"
+#include "file/ChunkReader.h"
+#include "file/ChunkWriter.h"
 #include "file/MemoryFile.h"
-#include "foundation/ChunkReader.h"
-#include "foundation/ChunkWriter.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string>
 
+#include "file/ChunkReader.h"
 #include "file/MemoryFile.h"
-#include "foundation/ChunkReader.h"
 #include "foundation/HashName.h"
 #include "package/DirectoryStructure.h"
 #include "package/FlatFilesystem.h"

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "file/ChunkReader.h"
+#include "file/ChunkWriter.h"
 #include "file/MemoryFile.h"
-#include "foundation/ChunkReader.h"
-#include "foundation/ChunkWriter.h"
 #include "package/Package.h"
 #include "support/RecordBytes.h"
 

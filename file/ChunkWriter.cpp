@@ -1,4 +1,4 @@
-#include "foundation/ChunkWriter.h"
+#include "file/ChunkWriter.h"
 
 #include "file/FileClass.h"
 #include "foundation/StringClass.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "StringFile.h"
-#include "foundation/ChunkWriter.h"
+#include "file/ChunkWriter.h"
 #include "foundation/StringClass.h"
 
 namespace {

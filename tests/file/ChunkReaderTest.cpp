@@ -3,8 +3,8 @@
 #include <string>
 
 #include "StringFile.h"
-#include "foundation/ChunkReader.h"
-#include "foundation/ChunkWriter.h"
+#include "file/ChunkReader.h"
+#include "file/ChunkWriter.h"
 #include "foundation/StringClass.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "foundation/ChunkReader.h"
+#include "file/ChunkReader.h"
 
 #include <algorithm>
 #include <climits>
