@@ -49,7 +49,11 @@ bool ChunkWriter::EndChunk() {
     }
     const int resume = File->Seek(0, FileClass::FromCurrent);
     --Depth;
-    File->Seek(Positions[Depth], FileClass::FromStart);
+    // A header rewritten anywhere but at its own place would corrupt the file.
+    const int headerAt = Positions[Depth];
+    if (resume < 0 || headerAt < 0 || File->Seek(headerAt, FileClass::FromStart) != headerAt) {
+        return false;
+    }
     const Header closed = Headers[Depth];
     unsigned char bytes[8];
     EncodeHeader(closed.id, closed.size, bytes);
@@ -59,8 +63,7 @@ bool ChunkWriter::EndChunk() {
     if (Depth >= 1) {
         AddToCurrentSize((closed.size & PayloadMask) + 8);
     }
-    File->Seek(resume, FileClass::FromStart);
-    return true;
+    return File->Seek(resume, FileClass::FromStart) == resume;
 }
 
 int ChunkWriter::Write(const void* buffer, int count) {
@@ -72,6 +75,10 @@ int ChunkWriter::Write(const void* buffer, int count) {
 }
 
 int ChunkWriter::WriteString(const StringClass& text) {
+    // The length field has 16 bits; a longer text would be stored cut short.
+    if (text.GetLength() > MaxStringLength) {
+        return 0;
+    }
     const uint16_t length = static_cast<uint16_t>(text.GetLength());
     const unsigned char lengthBytes[2] = {static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8)};
     int accounted = 0;

@@ -14,12 +14,16 @@ public:
     explicit ChunkWriter(FileClass* file);
 
     bool BeginChunk(uint32_t id);
+    // Fails, leaving the file position where the failure left it, when either
+    // seek fails or the header cannot be rewritten.
     bool EndChunk();
     int Write(const void* buffer, int count);
-    // A 16-bit length and that many bytes, no terminator.
+    // A 16-bit length and that many bytes, no terminator. A text longer than
+    // MaxStringLength is refused: nothing is written and 0 returned.
     int WriteString(const StringClass& text);
 
     static constexpr int MaxDepth = 256;
+    static constexpr int MaxStringLength = 0xFFFF;
 
 private:
     struct Header {

@@ -59,6 +59,34 @@ TEST(ChunkWriterTest, WriteStringWritesLengthAndBytesWithoutTerminator) {
     EXPECT_EQ(file.Contents(), std::string("ATAD\x06\0\0\0\x02\0ab\0\0", 14));
 }
 
+TEST(ChunkWriterTest, TextLongerThanItsLengthFieldIsRefusedWhole) {
+    StringFile file;
+    ChunkWriter writer(&file);
+    writer.BeginChunk(Data);
+    EXPECT_EQ(writer.WriteString(StringClass(std::string(0xFFFF, 'v').c_str())), 2 + 0xFFFF);
+    EXPECT_EQ(writer.WriteString(StringClass(std::string(0x10001, 'w').c_str())), 0);
+    writer.EndChunk();
+    EXPECT_EQ(file.Contents().substr(0, 10), std::string("ATAD\x01\0\x01\0\xFF\xFF", 10));
+    EXPECT_EQ(file.Size(), 8 + 2 + 0xFFFF);
+}
+
+// BeginChunk seeks once; EndChunk asks for its position, goes back to the
+// header and returns. A failure of either move must not pass for success.
+TEST(ChunkWriterTest, EndFailsWhenASeekFails) {
+    for (const int seeksBeforeFailure : {1, 2, 3}) {
+        SCOPED_TRACE(seeksBeforeFailure);
+        StringFile file;
+        file.SeeksBeforeFailure = seeksBeforeFailure;
+        ChunkWriter writer(&file);
+        writer.BeginChunk(Data);
+        writer.Write("abcd", 4);
+        EXPECT_FALSE(writer.EndChunk());
+        if (seeksBeforeFailure < 3) {
+            EXPECT_EQ(file.Contents(), std::string("ATAD\0\0\0\0abcd", 12));
+        }
+    }
+}
+
 TEST(ChunkWriterTest, EndWithoutBeginAndNestingPastTheLimitFail) {
     StringFile file;
     ChunkWriter writer(&file);

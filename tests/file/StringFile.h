@@ -38,6 +38,9 @@ public:
     }
     int Seek(int offset, int origin) override {
         ++Calls;
+        if (SeeksBeforeFailure >= 0 && SeeksBeforeFailure-- == 0) {
+            return -1;
+        }
         const long long base = origin == FromStart     ? 0
                                : origin == FromCurrent ? Position
                                                        : static_cast<long long>(Bytes.size());
@@ -60,6 +63,8 @@ public:
     bool HasWindow() const override { return false; }
 
     int Calls = 0;
+    // When not negative, the number of seeks that succeed; every later one fails.
+    int SeeksBeforeFailure = -1;
 
 private:
     std::string Bytes;
