@@ -106,7 +106,7 @@ MixFileFactoryClass::MixFileFactoryClass(const char* archiveName, FileFactoryCla
 
 MixFileFactoryClass::~MixFileFactoryClass() { Entries.Clear(); }
 
-FileClass* MixFileFactoryClass::GetFile(const char* name) {
+const FileInfoStruct* MixFileFactoryClass::FindEntry(const char* name) const {
     if (Entries.Count() == 0 || name == nullptr) {
         return nullptr;
     }
@@ -117,16 +117,7 @@ FileClass* MixFileFactoryClass::GetFile(const char* name) {
         const int middle = low + (high - low) / 2;
         const FileInfoStruct& entry = Entries[middle];
         if (entry.CRC == crc) {
-            // A window cannot start on the header: offset 0 would mean the
-            // whole archive, and a negative one lies beyond any file read here.
-            if (StartOffset + entry.Offset <= 0) {
-                return nullptr;
-            }
-            FileClass* file = SourceFactory->GetFile(ArchiveName);
-            if (file != nullptr) {
-                file->SetWindow(StartOffset + entry.Offset, entry.Size);
-            }
-            return file;
+            return &entry;
         }
         if (entry.CRC < crc) {
             low = middle + 1;
@@ -135,6 +126,22 @@ FileClass* MixFileFactoryClass::GetFile(const char* name) {
         }
     }
     return nullptr;
+}
+
+bool MixFileFactoryClass::HasEntry(const char* name) const { return FindEntry(name) != nullptr; }
+
+FileClass* MixFileFactoryClass::GetFile(const char* name) {
+    const FileInfoStruct* entry = FindEntry(name);
+    // A window cannot start on the header: offset 0 would mean the whole
+    // archive, and a negative one lies beyond any file read here.
+    if (entry == nullptr || StartOffset + entry->Offset <= 0) {
+        return nullptr;
+    }
+    FileClass* file = SourceFactory->GetFile(ArchiveName);
+    if (file != nullptr) {
+        file->SetWindow(StartOffset + entry->Offset, entry->Size);
+    }
+    return file;
 }
 
 void MixFileFactoryClass::ReturnFile(FileClass* file) {

@@ -35,9 +35,15 @@ public:
     // Appends every name of the archive's name table, in table order.
     void GetFileNames(DynamicVectorClass<StringClass>& list);
 
+    // True when the index has an entry for the name, also one that GetFile
+    // refuses because its offset is not valid.
+    bool HasEntry(const char* name) const;
+
     bool IsValid = false;
 
 private:
+    const FileInfoStruct* FindEntry(const char* name) const;
+
     FileFactoryClass* SourceFactory;
     DynamicVectorClass<FileInfoStruct> Entries;
     StringClass ArchiveName;

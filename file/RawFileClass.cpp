@@ -101,6 +101,7 @@ int RawFileClass::Open(int rights) {
         return 0;
     }
     OsHandle = platform::OpenFile(Path, rights);
+    WindowPosition = 0;
     if (WindowStart != 0 && HasWindow()) {
         Seek(0, FromStart);
     }
@@ -117,11 +118,7 @@ int RawFileClass::Read(void* buffer, int count) {
         return got;
     }
     if (HasWindow()) {
-        const int position = Tell();
-        if (position < 0) {
-            return 0;
-        }
-        count = std::min(count, WindowLength - position);
+        count = static_cast<int>(std::min<int64_t>(count, WindowLength - WindowPosition));
     }
     if (count <= 0) {
         return 0;
@@ -129,8 +126,10 @@ int RawFileClass::Read(void* buffer, int count) {
     const int64_t got = platform::ReadFile(OsHandle, buffer, count);
     if (got < 0) {
         Error(platform::LastErrorNumber(), true, Path);
+        RecoverWindowPosition();
         return 0;
     }
+    WindowPosition += got;
     return static_cast<int>(got);
 }
 
@@ -149,13 +148,12 @@ int RawFileClass::Write(const void* buffer, int count) {
     const int64_t put = platform::WriteFile(OsHandle, buffer, count);
     if (put < 0) {
         Error(platform::LastErrorNumber(), false, Path);
+        RecoverWindowPosition();
         return 0;
     }
-    if (HasWindow()) {
-        const int64_t end = platform::SeekFile(OsHandle, 0, FromCurrent) - WindowStart;
-        if (end > WindowLength) {
-            WindowLength = ClampToInt(end);
-        }
+    WindowPosition += put;
+    if (HasWindow() && WindowPosition > WindowLength) {
+        WindowLength = ClampToInt(WindowPosition);
     }
     return static_cast<int>(put);
 }
@@ -174,7 +172,7 @@ int RawFileClass::Seek(int offset, int origin) {
     }
     int64_t target = offset;
     if (origin == FromCurrent) {
-        target += platform::SeekFile(OsHandle, 0, FromCurrent) - WindowStart;
+        target += WindowPosition;
     } else if (origin == FromEnd) {
         target += WindowLength;
     }
@@ -184,7 +182,14 @@ int RawFileClass::Seek(int offset, int origin) {
         Error(platform::LastErrorNumber(), false, Path);
         return -1;
     }
-    return LowBits(position - WindowStart);
+    WindowPosition = position - WindowStart;
+    return LowBits(WindowPosition);
+}
+
+// A failed transfer may have moved the file by part of its count.
+void RawFileClass::RecoverWindowPosition() {
+    const int64_t position = platform::SeekFile(OsHandle, 0, FromCurrent);
+    WindowPosition = position >= 0 ? position - WindowStart : 0;
 }
 
 int RawFileClass::Size() {
@@ -242,6 +247,9 @@ void RawFileClass::SetWindow(int start, int length) {
     }
     WindowStart = ClampToInt(WindowStart + move);
     WindowLength = static_cast<int>(newLength);
+    if (IsOpen()) {
+        RecoverWindowPosition();
+    }
 }
 
 bool RawFileClass::HasWindow() const { return WindowLength != -1; }

@@ -42,4 +42,10 @@ protected:
     platform::FileHandle OsHandle = platform::InvalidFileHandle;
     int Reserved = 0;
     StringClass Path;
+    // Where the open file stands, counted from WindowStart, kept by every
+    // transfer so that a windowed read need not ask the system.
+    int64_t WindowPosition = 0;
+
+private:
+    void RecoverWindowPosition();
 };

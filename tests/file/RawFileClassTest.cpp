@@ -134,6 +134,8 @@ TEST_F(RawFileClassTest, WindowShowsOnlyItsBytes) {
     EXPECT_EQ(file.Seek(70, FileClass::FromStart), 50);
     EXPECT_EQ(file.Seek(-20, FileClass::FromCurrent), 30);
     EXPECT_EQ(ReadBytes(file, 5), PatternBytes(135).substr(130));
+    EXPECT_EQ(ReadBytes(file, 100), PatternBytes(150).substr(135));
+    EXPECT_EQ(file.Tell(), 50);
 }
 
 TEST_F(RawFileClassTest, NestedWindowMovesRelativeToTheOuterOne) {
