@@ -1,10 +1,12 @@
 #include <cstring>
 
 #include "config/DataPaths.h"
+#include "file/ChunkWriter.h"
 #include "file/SimpleFileFactoryClass.h"
 #include "foundation/StringClass.h"
 #include "package/Package.h"
 #include "quillbox/Commands.h"
+#include "quillbox/Console.h"
 #include "quillbox/ConvertMixFile.h"
 
 namespace {
@@ -33,9 +35,19 @@ StringClass PackageNameOf(const char* mixFile) {
     return FormatString("%.*s", static_cast<int>(mixFile + length - start), start);
 }
 
+bool FitsLengthField(const char* text) {
+    return std::strlen(text) <= static_cast<size_t>(ChunkWriter::MaxStringLength);
+}
+
 }  // namespace
 
 int RunConvert(const char* mixFile, const char* version, const char* authorName) {
+    // The package-info file stores each text with a 16-bit length; a longer
+    // one would come back cut, so nothing is converted.
+    if (!FitsLengthField(version) || !FitsLengthField(authorName)) {
+        PrintError("The version and the author name may each hold at most 65535 bytes.\r\n");
+        return 1;
+    }
     SimpleFileFactoryClass factory;
     if (!DataPathsDiscovered) {
         DiscoverDataPaths();
@@ -45,5 +57,5 @@ int RunConvert(const char* mixFile, const char* version, const char* authorName)
     factory.SetSearchPath(GameFilesPath);
     Package package(PackageNameOf(mixFile), version, authorName);
     const ConvertResult result = ConvertMixFile(package, mixFile, factory);
-    return result == ConvertResult::Abandoned ? 1 : 0;
+    return result == ConvertResult::Converted ? 0 : 1;
 }

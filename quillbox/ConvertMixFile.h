@@ -8,6 +8,7 @@ class Package;
 // How a conversion ended; the convert command turns it into its exit code.
 enum class ConvertResult {
     Converted,          // every content file and the package-info file are in the store
+    MembersSkipped,     // as Converted, but without the names that the index could not give
     ArchiveUnreadable,  // nothing was written to the store
     Abandoned,          // a member could not be stored; no package-info file was written
     InfoFileFailed,     // the content files are in the store, the package-info file is not

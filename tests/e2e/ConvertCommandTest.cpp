@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/MixWriter.h"
@@ -187,7 +188,7 @@ TEST_F(ConvertCommandTest, RelativeNamesAreFoundInTheGameFolderAndAbsoluteOnesAs
 
     // The working folder is not searched: only the game's file folder is.
     const ProgramResult local = Convert("Local.mix");
-    EXPECT_EQ(local.exitCode, 0);
+    EXPECT_EQ(local.exitCode, 1);
     EXPECT_EQ(local.err, "Failed to open input file 'Local.mix'.\r\n");
     EXPECT_FALSE(Exists(InfoPath("Local")));
 }
@@ -198,11 +199,33 @@ TEST_F(ConvertCommandTest, UnreadableArchiveIsReportedWithTheNameAsTypedAndWrite
     for (const std::string typed : {"Missing.mix", "sub\\Missing.mix", "Foreign.mix", "Short.mix"}) {
         SCOPED_TRACE(typed);
         const ProgramResult result = Convert(typed);
-        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, "Failed to open input file '" + typed + "'.\r\n");
     }
     EXPECT_FALSE(Exists(Store));
+}
+
+// Each text of the record has a 16-bit length: a longer one is refused
+// before the store is touched, rather than stored cut.
+TEST_F(ConvertCommandTest, VersionOrAuthorLongerThanTheRecordHoldsIsRefusedAndWritesNothing) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a Windows command line holds at most 32767 characters";
+#endif
+    PutGameArchive("Long.mix", MixWriter().Add("a.txt", "a"));
+    const std::string longest(65535, 'v');
+    const std::string tooLong(65536, 'w');
+    for (const auto& [version, author] :
+         {std::pair{tooLong, std::string("me")}, std::pair{std::string("1"), tooLong}}) {
+        const ProgramResult result = Convert("Long.mix", version, author);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "The version and the author name may each hold at most 65535 bytes.\r\n");
+        EXPECT_FALSE(Exists(Store));
+    }
+
+    ExpectSuccess(Convert("Long.mix", longest, longest));
+    EXPECT_EQ(ReadFile(InfoPath("Long")), PackageInfo("Long", longest, longest, {Stored("a.txt", "a")}));
 }
 
 TEST_F(ConvertCommandTest, EmptyArchiveGivesAPackageWithoutFiles) {
@@ -257,14 +280,24 @@ TEST_F(ConvertCommandTest, ContentFilesAreSharedByNameAndChecksumOnly) {
     EXPECT_EQ(ReadFile(InfoPath("Two")), PackageInfo("Two", "1.0", "Jane Doe", {all[0], all[3]}));
 }
 
-TEST_F(ConvertCommandTest, NameMissingFromTheIndexIsSkippedAndTheRestConverted) {
-    PutGameArchive("Holes.mix", MixWriter().Add("a.txt", "a").AddUnindexed("Ghost.dat", "boo").Add("b.txt", "b"));
+// An entry at offset 0 would make the whole archive the member. A package
+// without some of its archive's members is not what was asked for, so the
+// exit code tells a script, though the rest is converted.
+TEST_F(ConvertCommandTest, NameTheIndexCannotGiveIsSkippedAndTheRestConverted) {
+    PutGameArchive("Holes.mix", MixWriter()
+                                    .Add("a.txt", "a")
+                                    .AddUnindexed("Ghost.dat", "boo")
+                                    .Add("Header.dat", "head")
+                                    .Place("Header.dat", 0, 4)
+                                    .Add("b.txt", "b"));
 
     const ProgramResult result = Convert("Holes.mix");
 
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Skipping 'Ghost.dat': not in the archive index.\r\n");
+    EXPECT_EQ(result.err,
+              "Skipping 'Ghost.dat': not in the archive index.\r\n"
+              "Skipping 'Header.dat': its entry in the archive index is not valid.\r\n");
     const std::vector<Member> members = {Stored("a.txt", "a"), Stored("b.txt", "b")};
     ExpectStored(members);
     EXPECT_EQ(ReadFile(InfoPath("Holes")), PackageInfo("Holes", "1.0", "Jane Doe", members));
@@ -294,15 +327,18 @@ protected:
     const Member First = Stored("first.txt", "one");
     const Member Second = Stored("second.txt", "two");
     const Member Third = Stored("third.txt", "3");
+    // A member is copied under a name numbered by its place in the name
+    // table, before its checksum is known.
+    const std::string SecondPart = "files/convert-1.part";
 };
 
 TEST_F(AbandonedConversionTest, ContentFileThatCannotBeCreatedStopsTheConversion) {
-    // A folder where the file must be written: opening it for writing fails
-    // whoever runs the test.
-    testsupport::MakeFolders(ContentPath(Second) + ".part");
+    // A folder where the second member's copy must be written: opening it for
+    // writing fails whoever runs the test.
+    testsupport::MakeFolders(StorePath(SecondPart));
 
     ExpectAbandonedAfterTheFirstMember(Convert("Stop.mix"));
-    std::vector<std::string> expected = {First.storedName, Second.storedName + ".part"};
+    std::vector<std::string> expected = {First.storedName, "convert-1.part"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(ListFolder(StorePath("files")), expected);
 }
@@ -310,7 +346,7 @@ TEST_F(AbandonedConversionTest, ContentFileThatCannotBeCreatedStopsTheConversion
 TEST_F(AbandonedConversionTest, ContentFileThatCannotBeWrittenCompletelyLeavesNoFileBehind) {
     testsupport::MakeFolders(StorePath("files"));
     // Writes to this device fail for lack of space.
-    if (!testsupport::MakeFullDeviceLink(ContentPath(Second) + ".part")) {
+    if (!testsupport::MakeFullDeviceLink(StorePath(SecondPart))) {
         GTEST_SKIP() << "this system has no device that is always full";
     }
 
@@ -324,7 +360,7 @@ TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeCreatedIsReportedAndTheCon
 
     const ProgramResult result = Convert("Maps.mix");
 
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
                               InfoFileName("Maps") + "'.\r\n");
@@ -341,7 +377,7 @@ TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeWrittenCompletelyKeepsTheO
 
     const ProgramResult result = Convert("Maps.mix", "2");
 
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
                               InfoFileName("Maps") + "'.\r\n");
     EXPECT_EQ(ReadFile(InfoPath("Maps")), older);
@@ -355,6 +391,8 @@ TEST_F(ConvertCommandTest, ConvertedPackageInstallsListsAndUninstalls) {
     PutGameArchive("Units.mix", MixWriter().Add("rules.ini", "rules"));
     ExpectSuccess(Convert("Maps.mix", "1.2", "Jane Doe"));
     ExpectSuccess(Convert("Units.mix", "3", "Joe"));
+    // What a conversion that crashed in the middle of a copy leaves behind.
+    WriteFile(StorePath("files/convert-4.part"), "half");
 
     EXPECT_EQ(Run({"install", "maps"}).out, "Package 'maps' is now installed.\r\n");
     EXPECT_EQ(Run({"install", "Units"}).out, "Package 'Units' is now installed.\r\n");
