@@ -5,16 +5,18 @@
 
 namespace {
 
-bool IsKeptUnescaped(unsigned char byte) {
+bool IsKeptInPath(unsigned char byte) {
     return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
            byte == '/' || byte == '\\' || byte == '.' || byte == '_';
 }
 
-}  // namespace
+bool IsKeptInBase(unsigned char byte) {
+    return byte > 0x20 && byte < 0x7F && std::strchr("\"<>\\^`{|}", byte) == nullptr;
+}
 
-StringClass EscapeUrlPath(const char* path) {
+StringClass Escape(const char* text, bool (*isKept)(unsigned char)) {
     StringClass result;
-    const size_t length = path != nullptr ? std::strlen(path) : 0;
+    const size_t length = text != nullptr ? std::strlen(text) : 0;
     if (length == 0 || length > (INT_MAX - 1) / 3) {
         return result;
     }
@@ -24,8 +26,8 @@ StringClass EscapeUrlPath(const char* path) {
         return result;
     }
     for (size_t index = 0; index < length; ++index) {
-        const unsigned char byte = static_cast<unsigned char>(path[index]);
-        if (IsKeptUnescaped(byte)) {
+        const unsigned char byte = static_cast<unsigned char>(text[index]);
+        if (isKept(byte)) {
             *out++ = static_cast<char>(byte);
         } else {
             *out++ = '%';
@@ -36,3 +38,9 @@ StringClass EscapeUrlPath(const char* path) {
     *out = 0;
     return result;
 }
+
+}  // namespace
+
+StringClass EscapeUrlPath(const char* path) { return Escape(path, IsKeptInPath); }
+
+StringClass EscapeUrlBase(const char* url) { return Escape(url, IsKeptInBase); }

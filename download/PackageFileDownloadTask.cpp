@@ -13,7 +13,7 @@ PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, cons
       partPath(FormatString("%s.part", contentPath.Peek())),
       partFile(GetStoreFilesystem().GetFile(partPath)),
       listedCrc(fileInfo.crc) {
-    url = FormatString("%s/%s", repositoryUrl, EscapeUrlPath(contentPath).Peek());
+    url = FormatString("%s/%s", EscapeUrlBase(repositoryUrl).Peek(), EscapeUrlPath(contentPath).Peek());
     totalSize = static_cast<uint32_t>(fileInfo.size);
 }
 

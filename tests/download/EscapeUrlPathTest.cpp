@@ -41,4 +41,18 @@ TEST(DownloadEscapeUrlPathTest, PathOfOnlyEncodedBytesGrowsThreefold) {
     EXPECT_EQ(std::string(escaped.Peek(), 6), "%20%20");
 }
 
+TEST(DownloadEscapeUrlPathTest, RepositoryUrlEncodesOnlyWhatMayNotStandInAUrl) {
+    const EscapeCase cases[] = {
+        {"http://127.0.0.1:8000/game", "http://127.0.0.1:8000/game"},
+        {"http://host/my repo/", "http://host/my%20repo/"},
+        {"http://host/my%20repo?a=b&c=d#e~f-g", "http://host/my%20repo?a=b&c=d#e~f-g"},
+        {"\\\"<>^`{|}", "%5C%22%3C%3E%5E%60%7B%7C%7D"},
+        {"\x01\x1F\x7F\x80\xFF", "%01%1F%7F%80%FF"},
+    };
+    for (const EscapeCase& test : cases) {
+        SCOPED_TRACE(test.path);
+        EXPECT_STREQ(EscapeUrlBase(test.path).Peek(), test.escaped);
+    }
+}
+
 }  // namespace
