@@ -71,23 +71,29 @@ int MemoryFile::Write(const void* buffer, int count) {
     if (end > INT_MAX) {
         return 0;
     }
-    if (end > Capacity) {
-        const int newCapacity = static_cast<int>(std::min<int64_t>(2 * end, INT_MAX));
-        unsigned char* grown = new (std::nothrow) unsigned char[static_cast<size_t>(newCapacity)];
-        if (grown == nullptr) {
-            return 0;
-        }
-        if (Length > 0) {
-            std::memcpy(grown, Buffer, static_cast<size_t>(Length));
-        }
-        delete[] Buffer;
-        Buffer = grown;
-        Capacity = newCapacity;
+    if (end > Capacity && !Grow(static_cast<int>(std::min<int64_t>(2 * end, INT_MAX)))) {
+        return 0;
     }
     Length = std::max(Length, static_cast<int>(end));
     std::memcpy(Buffer + Position, buffer, static_cast<size_t>(count));
     Position = static_cast<int>(end);
     return count;
+}
+
+bool MemoryFile::Reserve(int capacity) { return capacity <= Capacity || Grow(capacity); }
+
+bool MemoryFile::Grow(int capacity) {
+    unsigned char* grown = new (std::nothrow) unsigned char[static_cast<size_t>(capacity)];
+    if (grown == nullptr) {
+        return false;
+    }
+    if (Length > 0) {
+        std::memcpy(grown, Buffer, static_cast<size_t>(Length));
+    }
+    delete[] Buffer;
+    Buffer = grown;
+    Capacity = capacity;
+    return true;
 }
 
 void MemoryFile::Close() { NotSupported("Close"); }

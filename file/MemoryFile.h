@@ -29,8 +29,15 @@ public:
     bool HasWindow() const override;
 
     int GetCapacity() const { return Capacity; }
+    // The bytes held, Size() of them.
+    const char* GetData() const { return reinterpret_cast<const char*>(Buffer); }
+    // Makes room for `capacity` bytes at once, so that contents of a known
+    // size are not copied while they grow; false when memory ran out.
+    bool Reserve(int capacity);
 
 private:
+    bool Grow(int capacity);
+
     unsigned char* Buffer = nullptr;
     int Position = 0;
     int Length = 0;

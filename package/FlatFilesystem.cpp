@@ -42,6 +42,10 @@ bool FlatFilesystem::ListFolder(const char* path, std::vector<std::string>& name
     return platform::ListFolder(GetFullPath(path), names);
 }
 
+bool FlatFilesystem::DeleteListedFile(const char* folder, const char* name) {
+    return platform::DeleteFolderEntry(GetFullPath(folder), name);
+}
+
 namespace {
 
 // The store folder, "%smofs" with StoreBasePath, which is discovered first

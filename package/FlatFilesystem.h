@@ -34,6 +34,9 @@ public:
     // The names in a folder, those beginning with a dot included; false when
     // the folder cannot be read.
     virtual bool ListFolder(const char* path, std::vector<std::string>& names) = 0;
+    // Deletes the file that ListFolder gave as `name` in that folder, taking
+    // the name exactly as listed: it is never read as a path of its own.
+    virtual bool DeleteListedFile(const char* folder, const char* name) = 0;
 };
 
 // The store filesystem: every path is taken relative to one root folder.
@@ -51,6 +54,7 @@ public:
     bool FlushFile(FileClass* file) override;
     bool ReplaceFile(const char* source, const char* destination) override;
     bool ListFolder(const char* path, std::vector<std::string>& names) override;
+    bool DeleteListedFile(const char* folder, const char* name) override;
 
     // The root and the path joined by a slash.
     StringClass GetFullPath(const char* path) const;

@@ -2,6 +2,7 @@
 
 #include "file/ChunkReader.h"
 #include "file/ChunkWriter.h"
+#include "foundation/HashName.h"
 
 namespace {
 
@@ -93,3 +94,5 @@ bool Package::Save(ChunkWriter& writer) const {
     }
     return complete;
 }
+
+bool Package::HasId(uint32_t id) const { return !name.IsEmpty() && HashName(name) == id; }

@@ -145,6 +145,9 @@ public:
     bool Save(ChunkWriter& writer) const;
 
     const StringClass& GetName() const { return name; }
+    // True when the record describes the package `id`: its name is not empty
+    // and has that name hash. A record read for a package must pass this.
+    bool HasId(uint32_t id) const;
     const StringClass& GetVersion() const { return version; }
     const StringClass& GetAuthor() const { return author; }
     int32_t GetRevision() const { return revision; }

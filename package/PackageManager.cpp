@@ -1,6 +1,7 @@
 #include "package/PackageManager.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -16,31 +17,6 @@
 #include "package/Package.h"
 
 namespace {
-
-constexpr int CopyPieceSize = 65536;
-
-// Moves the rest of one file into another in large pieces; false when a read
-// failed or a write fell short.
-bool CopyRest(FileClass& source, FileClass& destination) {
-    char* piece = new (std::nothrow) char[CopyPieceSize];
-    if (piece == nullptr) {
-        return false;
-    }
-    bool complete = true;
-    for (;;) {
-        const int count = source.Read(piece, CopyPieceSize);
-        if (count <= 0) {
-            complete = count == 0;
-            break;
-        }
-        if (destination.Write(piece, count) != count) {
-            complete = false;
-            break;
-        }
-    }
-    delete[] piece;
-    return complete;
-}
 
 // The set of content paths in use. Chained, with a power-of-two bucket count
 // that doubles when every bucket holds an entry on average. The key hash
@@ -139,8 +115,70 @@ private:
 
 PackageManager* Instance = nullptr;
 void (*WaitNotice)() = nullptr;
+void (*DamagedIndexNotice)(const char*, const char*) = nullptr;
+
+// A copy of a damaged index gets the first of these names that is free.
+constexpr int MostDamagedCopies = 9999;
 
 void ReleaseInstanceAtExit() { PackageManager::ReleaseInstance(); }
+
+bool IsHexDigit(char character) {
+    return (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f') ||
+           (character >= 'A' && character <= 'F');
+}
+
+// Only names of the form the store gives package-info files ("%08x.kpi") are
+// read: such a name cannot lead out of the folder it was listed in.
+bool IsPackageInfoName(const std::string& name) {
+    if (name.size() != 12 || !EqualsIgnoringAsciiCase(name.c_str() + 8, ".kpi")) {
+        return false;
+    }
+    for (int index = 0; index < 8; ++index) {
+        if (!IsHexDigit(name[index])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// False when memory ran out.
+bool InsertContentPaths(PathSet& used, const Package& package, DirectoryStructure& layout) {
+    for (int fileIndex = 0; fileIndex < package.GetFileCount(); ++fileIndex) {
+        if (!used.Insert(layout.GetContentFilePath(package.GetFileInfo(fileIndex)))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Adds the content files that every readable package-info file in the store
+// lists: a converted package that is not installed still needs its files.
+// False when they cannot all be known (the folder exists but cannot be
+// listed, or memory ran out).
+bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure& layout) {
+    std::vector<std::string> names;
+    if (!store.ListFolder("packages", names)) {
+        return !store.FileExists("packages");
+    }
+    for (const std::string& name : names) {
+        if (!IsPackageInfoName(name)) {
+            continue;
+        }
+        FileClass* file = store.GetFile(layout.GetPackageInfoPath(name.c_str()));
+        bool complete = true;
+        if (file->Open(FileClass::ReadOnly)) {
+            ChunkReader reader(file);
+            const Package package(reader);
+            complete = InsertContentPaths(used, package, layout);
+            file->Close();
+        }
+        store.ReturnFile(file);
+        if (!complete) {
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -170,6 +208,8 @@ PackageManager& PackageManager::GetInstance() {
 
 void PackageManager::SetWaitNotice(void (*notice)()) { WaitNotice = notice; }
 
+void PackageManager::SetDamagedIndexNotice(void (*notice)(const char*, const char*)) { DamagedIndexNotice = notice; }
+
 // Two programs that load the same index and save it at exit would each write
 // back only what they knew: the second save would drop what the first one
 // registered. A store where no lock file can be made (a read-only folder) is
@@ -186,31 +226,55 @@ bool PackageManager::ReleaseInstance() {
     }
     PackageManager* manager = Instance;
     Instance = nullptr;
-    const bool saved = manager->Save();
+    // After a failed save the command has reported its failure and left the
+    // index as it was; saving what it left in memory now would undo that.
+    const bool saved = !manager->SaveFailed && (!manager->IndexReadable || manager->Save());
     delete manager;
     return saved;
 }
 
 void PackageManager::Load() {
-    FileClass* file = Store.GetFile(Layout.GetDatabasePath());
-    file->Open(FileClass::ReadOnly);
-    if (file->IsOpen()) {
-        // The index is read into memory in large pieces first: parsed straight
-        // from the disk, every field of every record would be a read call.
-        MemoryFile contents;
-        CopyRest(*file, contents);
+    const StringClass path = Layout.GetDatabasePath();
+    FileClass* file = Store.GetFile(path);
+    if (file->Open(FileClass::ReadOnly)) {
+        IndexReadable = ReadIndex(*file);
         file->Close();
-        contents.Seek(0, FileClass::FromStart);
-        ChunkReader reader(&contents);
-        while (reader.OpenChunk()) {
-            Package* package = new (std::nothrow) Package(reader);
-            if (package != nullptr && !packages.Add(package)) {
-                delete package;
-            }
-            reader.CloseChunk();
-        }
+    } else {
+        // Only a missing index is an empty registry.
+        IndexReadable = !Store.FileExists(path);
     }
     Store.ReturnFile(file);
+}
+
+// Reads the whole index in one piece of its known size, keeps its bytes and
+// reads the packages from them. False when it could not be read whole.
+bool PackageManager::ReadIndex(FileClass& file) {
+    const int size = file.Size();
+    MemoryFile contents;
+    if (size < 0 || !contents.Reserve(size)) {
+        return false;
+    }
+    IndexBytes.resize(static_cast<size_t>(size));
+    if (file.Read(IndexBytes.data(), size) != size) {
+        IndexBytes.clear();
+        return false;
+    }
+    IndexOnDisk = true;
+    contents.Write(IndexBytes.data(), size);
+    contents.Seek(0, FileClass::FromStart);
+    ChunkReader reader(&contents);
+    while (reader.OpenChunk()) {
+        Package* package = new (std::nothrow) Package(reader);
+        if (package != nullptr && !packages.Add(package)) {
+            delete package;
+        }
+        reader.CloseChunk();
+    }
+    // Lossless when the packages, written back, give the very same bytes:
+    // anything the reader skipped or cut would be lost by the next save.
+    MemoryFile rewritten;
+    IndexLossless = rewritten.Reserve(size) && WriteIndex(rewritten) && HoldsLoadedBytes(rewritten);
+    return true;
 }
 
 bool PackageManager::WriteIndex(MemoryFile& contents) const {
@@ -224,28 +288,91 @@ bool PackageManager::WriteIndex(MemoryFile& contents) const {
     return complete;
 }
 
-bool PackageManager::Save() {
-    const StringClass databasePath = Layout.GetDatabasePath();
-    const StringClass temporaryPath = databasePath + ".new";
-    MemoryFile contents;
-    bool complete = WriteIndex(contents);
-    contents.Seek(0, FileClass::FromStart);
+bool PackageManager::HoldsLoadedBytes(MemoryFile& contents) const {
+    const size_t size = static_cast<size_t>(contents.Size());
+    return size == IndexBytes.size() && (size == 0 || std::memcmp(contents.GetData(), IndexBytes.data(), size) == 0);
+}
 
+bool PackageManager::Save() {
+    if (!IndexReadable) {
+        SaveFailed = true;
+        return false;
+    }
+    MemoryFile contents;
+    contents.Reserve(static_cast<int>(IndexBytes.size()));
+    if (!WriteIndex(contents)) {
+        SaveFailed = true;
+        return false;
+    }
+    // A save that would write what is already there writes nothing: the index
+    // keeps its file, its time and the disk its quiet.
+    if (IndexOnDisk && HoldsLoadedBytes(contents)) {
+        return true;
+    }
+    StringClass copyPath;
+    if (!IndexLossless && !KeepDamagedIndex(copyPath)) {
+        SaveFailed = true;
+        return false;
+    }
+    // The old index is replaced only by a new one known to be whole.
+    if (!WriteTemporaryIndex(contents.GetData(), contents.Size()) ||
+        !Store.ReplaceFile(TemporaryIndexPath(), Layout.GetDatabasePath())) {
+        Store.DeleteFile(TemporaryIndexPath());
+        SaveFailed = true;
+        return false;
+    }
+    IndexBytes.assign(contents.GetData(), static_cast<size_t>(contents.Size()));
+    IndexOnDisk = true;
+    IndexLossless = true;
+    if (!copyPath.IsEmpty() && DamagedIndexNotice != nullptr) {
+        DamagedIndexNotice(Layout.GetDatabasePath(), copyPath);
+    }
+    return true;
+}
+
+// Keeps the bytes of the index as it was loaded under the first free name of
+// "packages.dat.damaged", ".damaged.2", ...: written whole under a temporary
+// name first, then moved to a name that replaces nothing.
+bool PackageManager::KeepDamagedIndex(StringClass& copyPath) {
+    const StringClass temporaryPath = TemporaryIndexPath();
+    const StringClass firstName = StringClass(Layout.GetDatabasePath()) + ".damaged";
+    for (int number = 1; number <= MostDamagedCopies; ++number) {
+        const StringClass candidate = number == 1 ? firstName : FormatString("%s.%d", firstName.Peek(), number);
+        if (Store.FileExists(candidate)) {
+            continue;
+        }
+        if (!WriteTemporaryIndex(IndexBytes.data(), static_cast<int>(IndexBytes.size()))) {
+            return false;
+        }
+        Store.MoveFile(temporaryPath, candidate);
+        if (Store.FileExists(temporaryPath)) {
+            Store.DeleteFile(temporaryPath);
+            return false;
+        }
+        copyPath = candidate;
+        return true;
+    }
+    return false;
+}
+
+// Writes the bytes to the index's temporary file and forces them onto the
+// disk; the file is removed again when that fails.
+bool PackageManager::WriteTemporaryIndex(const char* bytes, int length) {
+    const StringClass temporaryPath = TemporaryIndexPath();
     FileClass* file = Store.GetFile(temporaryPath);
     file->Open(FileClass::WriteOnly);
-    complete = complete && file->IsOpen() && CopyRest(contents, *file) && Store.FlushFile(file);
+    const bool complete = file->IsOpen() && file->Write(bytes, length) == length && Store.FlushFile(file);
     if (file->IsOpen()) {
         file->Close();
     }
     Store.ReturnFile(file);
-
-    // The old index is replaced only by a new one known to be whole.
-    complete = complete && Store.ReplaceFile(temporaryPath, databasePath);
     if (!complete) {
         Store.DeleteFile(temporaryPath);
     }
     return complete;
 }
+
+StringClass PackageManager::TemporaryIndexPath() const { return StringClass(Layout.GetDatabasePath()) + ".new"; }
 
 Package* PackageManager::FindPackage(uint32_t id) const {
     for (int index = 0; index < packages.Count(); ++index) {
@@ -265,19 +392,28 @@ Package* PackageManager::AddPackage(ChunkReader& reader) {
     return package;
 }
 
+Package* PackageManager::AddPackage(ChunkReader& reader, uint32_t id) {
+    Package* package = new (std::nothrow) Package(reader);
+    if (package == nullptr || !package->HasId(id) || !packages.Add(package)) {
+        delete package;
+        return nullptr;
+    }
+    return package;
+}
+
 bool PackageManager::RemovePackage(Package* package) { return packages.Delete(package); }
 
 void PackageManager::RemoveUnusedFiles() {
     // A set that misses a path would delete a file still in use, so nothing is
     // deleted unless every listed path made it in.
     PathSet used;
-    for (int packageIndex = 0; packageIndex < packages.Count(); ++packageIndex) {
-        const Package& package = *packages[packageIndex];
-        for (int fileIndex = 0; fileIndex < package.GetFileCount(); ++fileIndex) {
-            if (!used.Insert(Layout.GetContentFilePath(package.GetFileInfo(fileIndex)))) {
-                return;
-            }
+    for (int index = 0; index < packages.Count(); ++index) {
+        if (!InsertContentPaths(used, *packages[index], Layout)) {
+            return;
         }
+    }
+    if (!InsertPackageInfoPaths(used, Store, Layout)) {
+        return;
     }
     std::vector<std::string> names;
     if (!Store.ListFolder("files", names)) {
@@ -287,9 +423,10 @@ void PackageManager::RemoveUnusedFiles() {
         if (name.empty() || name[0] == '.') {
             continue;
         }
-        const StringClass path = FormatString("files/%s", name.c_str());
-        if (!used.Contains(path)) {
-            Store.DeleteFile(path);
+        if (!used.Contains(FormatString("files/%s", name.c_str()))) {
+            // The listed name itself, never read back as a path: a name that
+            // holds separators or ".." must not reach another folder.
+            Store.DeleteListedFile("files", name.c_str());
         }
     }
 }

@@ -1,16 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "foundation/SimpleVecClass.h"
 #include "platform/FileLock.h"
 
 class ChunkReader;
 class DirectoryStructure;
+class FileClass;
 class Filesystem;
 class FlatFilesystem;
 class MemoryFile;
 class Package;
+class StringClass;
 
 // The registry of installed packages, kept in the store's index file. It owns
 // every Package in its list; a package's identifier is HashName of its name.
@@ -36,19 +39,30 @@ public:
     // Called once when GetInstance must wait for another program holding the
     // store's lock, before it waits; the front end tells the user with it.
     static void SetWaitNotice(void (*notice)());
+    // Called when a save has kept the bytes of an index that did not load
+    // whole, with the store paths of the index and of the copy.
+    static void SetDamagedIndexNotice(void (*notice)(const char* indexPath, const char* copyPath));
     // Takes the lock of `store` into `lock`, waiting as GetInstance does, for
     // a command that writes to a store without the index.
     static void LockStore(const FlatFilesystem& store, platform::FileLock& lock);
-    // Saves the index and destroys the process-wide manager, when there is
-    // one; false when the index could not be saved. Runs at normal exit when
-    // nobody did it earlier.
+    // Saves the index (unless a save of this process has already failed, or
+    // the index could not be read) and destroys the process-wide manager,
+    // when there is one; false when a save of this process failed. Runs at
+    // normal exit when nobody did it earlier.
     static bool ReleaseInstance();
 
-    // Appends every package the index holds (none when it cannot be opened).
+    // Appends every package the index holds; a missing index holds none.
     // GetInstance runs it once.
     void Load();
+    // False when the index exists but could not be opened or read whole: the
+    // manager then holds nothing and never writes the index.
+    bool CouldReadIndex() const { return IndexReadable; }
     // Writes the index so that it is replaced whole or not at all; false when
-    // it could not be written, and the old index is then left as it was.
+    // it could not be written, and the old index is then left as it was. An
+    // index that already holds exactly these bytes is left untouched. The
+    // first save after a load that was not lossless (the index held bytes that
+    // the packages read from it do not give back) first keeps the old index
+    // as "packages.dat.damaged" (or .2, .3, ...), and fails when it cannot.
     bool Save();
 
     int GetPackageCount() const { return packages.Count(); }
@@ -58,18 +72,34 @@ public:
     // Reads one record from a package-info stream and appends it. A stream
     // without a record still adds a package; null only when memory ran out.
     Package* AddPackage(ChunkReader& reader);
+    // Reads one record and appends it only when it describes the package
+    // `id` (see Package::HasId); null otherwise.
+    Package* AddPackage(ChunkReader& reader, uint32_t id);
     // Takes the package out of the list, keeping the order of the others; the
     // caller deletes it. False when it is not in the list.
     bool RemovePackage(Package* package);
-    // Deletes every file in the content folder that no package lists, except
-    // names beginning with a dot.
+    // Deletes every file in the content folder that neither a package nor a
+    // readable package-info file in the store lists, except names beginning
+    // with a dot. Nothing is deleted when the lists cannot all be read.
     void RemoveUnusedFiles();
 
 private:
+    bool ReadIndex(FileClass& file);
     bool WriteIndex(MemoryFile& contents) const;
+    bool HoldsLoadedBytes(MemoryFile& contents) const;
+    bool KeepDamagedIndex(StringClass& copyPath);
+    bool WriteTemporaryIndex(const char* bytes, int length);
+    StringClass TemporaryIndexPath() const;
 
     Filesystem& Store;
     DirectoryStructure& Layout;
     SimpleDynVecClass<Package*> packages;
     platform::FileLock StoreLock;
+    // The bytes of the index as the last load or save left it on disk.
+    std::string IndexBytes;
+    bool IndexOnDisk = false;
+    bool IndexReadable = true;
+    // The packages give back exactly IndexBytes when written.
+    bool IndexLossless = true;
+    bool SaveFailed = false;
 };

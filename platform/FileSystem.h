@@ -69,6 +69,13 @@ bool CreateFolder(const char* path);
 // The names in a folder, "." and ".." included; false when it cannot be read.
 bool ListFolder(const char* path, std::vector<std::string>& names);
 
+// Deletes the file `name`, as ListFolder gave it, inside `folder`. The name is
+// never mapped or split: where a backslash is an ordinary byte of a name, a
+// listed name that holds backslashes or ".." still means that one entry.
+// Names that cannot stand for one entry of the folder ("", ".", "..", or with
+// a separator of this system) delete nothing.
+bool DeleteFolderEntry(const char* folder, const char* name);
+
 // The current directory, without a trailing separator.
 std::string CurrentDirectory();
 

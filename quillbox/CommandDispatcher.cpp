@@ -6,20 +6,25 @@
 
 namespace {
 
+// Exit codes: a command that did what was asked, or found the state asked
+// for already there, ends with 0; anything that did not happen with 1.
+constexpr int Failed = 1;
+
 struct CommandEntry {
     const char* word;
     int smallestArgumentCount;  // program name included
     const char* usage;
+    bool usesIndex;  // the package index must be readable before it runs
     int (*run)(char** argv);
 };
 
 const CommandEntry Commands[] = {
-    {"convert", 5, "Usage: convert <mixFile> <version> <authorName>\r\n",
+    {"convert", 5, "Usage: convert <mixFile> <version> <authorName>\r\n", false,
      [](char** argv) { return RunConvert(argv[2], argv[3], argv[4]); }},
-    {"list", 2, "", [](char**) { return RunList(); }},
-    {"install", 3, "Usage: install <packageName>\r\n", [](char** argv) { return RunInstall(argv[2]); }},
-    {"uninstall", 3, "Usage: uninstall <packageName>\r\n", [](char** argv) { return RunUninstall(argv[2]); }},
-    {"download", 4, "Usage: download <packageName> <repositoryUrl>\r\n",
+    {"list", 2, "", true, [](char**) { return RunList(); }},
+    {"install", 3, "Usage: install <packageName>\r\n", true, [](char** argv) { return RunInstall(argv[2]); }},
+    {"uninstall", 3, "Usage: uninstall <packageName>\r\n", true, [](char** argv) { return RunUninstall(argv[2]); }},
+    {"download", 4, "Usage: download <packageName> <repositoryUrl>\r\n", true,
      [](char** argv) { return RunDownload(argv[2], argv[3]); }},
 };
 
@@ -41,7 +46,7 @@ void PrintHelp() {
 int DispatchCommand(int argc, char** argv) {
     if (argc < 2) {
         PrintHelp();
-        return 0;
+        return Failed;
     }
     for (const CommandEntry& command : Commands) {
         if (!EqualsIgnoringAsciiCase(argv[1], command.word)) {
@@ -49,10 +54,13 @@ int DispatchCommand(int argc, char** argv) {
         }
         if (argc < command.smallestArgumentCount) {
             PrintError("%s", command.usage);
-            return 0;
+            return Failed;
+        }
+        if (command.usesIndex && !OpenPackageIndex()) {
+            return Failed;
         }
         return command.run(argv);
     }
     PrintHelp();
-    return 0;
+    return Failed;
 }

@@ -8,14 +8,22 @@ int RunUninstall(const char* packageName);
 int RunDownload(const char* packageName, const char* repositoryUrl);
 int RunConvert(const char* mixFile, const char* version, const char* authorName);
 
-// Saves the package index when a command used the package store, and
-// reports on standard error when it could not be saved. The entry point calls
-// it after the command.
-void FinishPackageStore();
+// Loads the package index for a command that uses it; false, after saying so
+// on standard error, when the index exists but cannot be read.
+bool OpenPackageIndex();
+
+// Saves the package index when a command used the package store; false, after
+// saying so on standard error, when a save of this run failed. The entry point
+// calls it after the command.
+bool FinishPackageStore();
 
 // Tells the user that the program waits for another Quillbox that holds the
 // package store; the package manager calls it before it waits.
 void AnnounceWaitForStore();
+
+// Tells the user that a damaged package index was kept under another name
+// before it was replaced; the package manager calls it.
+void AnnounceDamagedIndex(const char* indexPath, const char* copyPath);
 
 // Registers the data folders and the game's archives with the process-wide
 // factory chain and publishes it as ActiveFileFactory.

@@ -34,6 +34,7 @@ int RunDownload(const char* packageName, const char* repositoryUrl) {
     for (;;) {
         manager->Update();
         PrintOut("%s", FormatDownloadProgress(task->GetReceivedBytes(), task->GetTotalBytes()).Peek());
+        FlushOut();
         if (finished) {
             break;
         }
@@ -47,5 +48,5 @@ int RunDownload(const char* packageName, const char* repositoryUrl) {
         PrintError("Failed to download package '%s' from repository '%s'.\r\n", packageName, repositoryUrl);
     }
     manager->Shutdown();
-    return 0;
+    return success ? 0 : 1;
 }

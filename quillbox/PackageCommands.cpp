@@ -32,6 +32,9 @@ int RunList() {
     return 0;
 }
 
+// The package is registered only when its record names it, and reported as
+// installed only once the index holding it is on disk (a failed save is
+// reported when the store is finished).
 int RunInstall(const char* packageName) {
     const uint32_t id = HashName(packageName);
     PackageManager& manager = PackageManager::GetInstance();
@@ -46,16 +49,25 @@ int RunInstall(const char* packageName) {
     if (!file->IsOpen()) {
         PrintError("Could not open file '%s'.\r\n", path.Peek());
         store.ReturnFile(file);
-        return 0;
+        return 1;
     }
     ChunkReader reader(file);
-    manager.AddPackage(reader);
+    const Package* package = manager.AddPackage(reader, id);
     file->Close();
-    PrintOut("Package '%s' is now installed.\r\n", packageName);
     store.ReturnFile(file);
+    if (package == nullptr) {
+        PrintError("The package-info file '%s' does not describe package '%s'.\r\n", path.Peek(), packageName);
+        return 1;
+    }
+    if (!manager.Save()) {
+        return 1;
+    }
+    PrintOut("Package '%s' is now installed.\r\n", packageName);
     return 0;
 }
 
+// Nothing is deleted before the index without the package is on disk: a
+// failed save leaves the store exactly as it was.
 int RunUninstall(const char* packageName) {
     PackageManager& manager = PackageManager::GetInstance();
     Package* package = manager.FindPackage(HashName(packageName));
@@ -64,8 +76,14 @@ int RunUninstall(const char* packageName) {
         return 0;
     }
     manager.RemovePackage(package);
-    GetStoreFilesystem().DeleteFile(PackageInfoPath(HashName(package->GetName())));
+    const bool saved = manager.Save();
+    if (saved) {
+        GetStoreFilesystem().DeleteFile(PackageInfoPath(HashName(package->GetName())));
+    }
     delete package;
+    if (!saved) {
+        return 1;
+    }
     manager.RemoveUnusedFiles();
     PrintOut("Package '%s' is now uninstalled.\r\n", packageName);
     return 0;
@@ -73,10 +91,30 @@ int RunUninstall(const char* packageName) {
 
 void AnnounceWaitForStore() { PrintError("Waiting for another Quillbox using the store...\r\n"); }
 
-void FinishPackageStore() {
-    if (PackageManager::ReleaseInstance()) {
-        return;
+void AnnounceDamagedIndex(const char* indexPath, const char* copyPath) {
+    FlatFilesystem& store = GetStoreFilesystem();
+    PrintError("The package index '%s' held data that could not be read; a copy of it was kept as '%s'.\r\n",
+               store.GetFullPath(indexPath).Peek(), store.GetFullPath(copyPath).Peek());
+}
+
+namespace {
+
+StringClass FullIndexPath() { return GetStoreFilesystem().GetFullPath(GetDirectoryStructure().GetDatabasePath()); }
+
+}  // namespace
+
+bool OpenPackageIndex() {
+    if (PackageManager::GetInstance().CouldReadIndex()) {
+        return true;
     }
-    const StringClass path = GetStoreFilesystem().GetFullPath(GetDirectoryStructure().GetDatabasePath());
-    PrintError("Could not save the package index '%s'.\r\n", path.Peek());
+    PrintError("Could not read the package index '%s'.\r\n", FullIndexPath().Peek());
+    return false;
+}
+
+bool FinishPackageStore() {
+    if (PackageManager::ReleaseInstance()) {
+        return true;
+    }
+    PrintError("Could not save the package index '%s'.\r\n", FullIndexPath().Peek());
+    return false;
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 
 namespace platform {
@@ -406,6 +407,23 @@ bool ListFolder(const char* path, std::vector<std::string>& names) {
     }
     closedir(directory);
     return true;
+}
+
+bool DeleteFolderEntry(const char* folder, const char* name) {
+    if (name[0] == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
+        std::strchr(name, '/') != nullptr) {
+        errno = EINVAL;
+        return false;
+    }
+    const int directory = open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) {
+        return false;
+    }
+    const bool deleted = unlinkat(directory, name, 0) == 0;
+    const int saved = errno;
+    close(directory);
+    errno = saved;
+    return deleted;
 }
 
 std::string CurrentDirectory() {

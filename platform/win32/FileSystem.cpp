@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 // The platform functions share their names with these Windows macros.
 #undef CopyFile
@@ -212,6 +213,19 @@ bool ListFolder(const char* path, std::vector<std::string>& names) {
     const DWORD error = GetLastError();
     FindClose(search);
     return error == ERROR_NO_MORE_FILES;
+}
+
+bool DeleteFolderEntry(const char* folder, const char* name) {
+    if (name[0] == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
+        std::strpbrk(name, "\\/") != nullptr) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    std::string path = folder;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') {
+        path += '\\';
+    }
+    return DeleteFileA((path + name).c_str()) != 0;
 }
 
 std::string CurrentDirectory() {

@@ -38,10 +38,11 @@ void PrintTo(const DispatchCase& dispatch, std::ostream* out) {
 
 class CommandDispatchTest : public ::testing::TestWithParam<DispatchCase> {};
 
-TEST_P(CommandDispatchTest, PrintsTheExpectedTextOnStandardErrorAndExitsWithZero) {
+// A script must see that nothing was done: every one of these exits with 1.
+TEST_P(CommandDispatchTest, PrintsTheExpectedTextOnStandardErrorAndExitsWithOne) {
     TempDir folder;
     const auto result = RunProgram(QUILLBOX_EXE, GetParam().arguments, folder.Path());
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, GetParam().expectedError);
 }

@@ -72,10 +72,13 @@ TEST_F(PackageCommandsTest, InstalledPackageIsIndexedByteForByteAndListedAfterAR
     EXPECT_EQ(install.err, "");
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), std::string("\x47\x4B\x43\x50\x2E\x00\x00\x80", 8) + WorkedRecord);
 
+    // A command that changes nothing leaves the index file alone.
+    const auto written = std::filesystem::last_write_time(StorePath("packages.dat"));
     const ProgramResult list = Run({"LIST"});
     EXPECT_EQ(list.out, "The following packages are installed:\r\npk version 1 by me\r\n");
     EXPECT_EQ(list.err, "");
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), std::string("\x47\x4B\x43\x50\x2E\x00\x00\x80", 8) + WorkedRecord);
+    EXPECT_EQ(std::filesystem::last_write_time(StorePath("packages.dat")), written);
 }
 
 TEST_F(PackageCommandsTest, InstallingANameThatDiffersOnlyInCaseIsRefused) {
@@ -90,7 +93,7 @@ TEST_F(PackageCommandsTest, InstallingANameThatDiffersOnlyInCaseIsRefused) {
 
 TEST_F(PackageCommandsTest, InstallWithoutPackageInfoFileNamesTheStorePath) {
     const ProgramResult result = Run({"install", "Missing"});
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "Could not open file 'packages/" + InfoFileName("Missing") + "'.\r\n");
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
@@ -144,18 +147,125 @@ TEST_F(PackageCommandsTest, UninstallDeletesOnlyContentFilesNoOtherPackageLists)
     EXPECT_EQ(Run({"list"}).out, "No packages are installed.\r\n");
 }
 
-TEST_F(PackageCommandsTest, IndexThatCannotBeCreatedKeepsTheOldOneAndIsReported) {
+// An index that holds more than its packages give back (a size field that
+// cuts a package off, a chunk of another kind) is kept whole under a name
+// that replaces nothing before the first save puts less in its place.
+TEST_F(PackageCommandsTest, DamagedIndexIsKeptBeforeItIsReplaced) {
+    std::string index;
+    for (const char* name : {"A", "B", "C", "D", "E"}) {
+        index += IndexEntry(PackageRecord(name, "1", "x", {{0x11, "a.ini"}}));
+    }
+    const std::string cutSize = index.replace(index.size() / 5 + 4, 1, 1, '\x10');
+    const std::string foreign = IndexEntry(PackageRecord("A", "1", "x")) + testsupport::Chunk(0x4F4F4F46, "zz");
+    const std::string copyName = IndexName + ".damaged";
+    int copyNumber = 1;
+    for (const std::string& damaged : {cutSize, foreign}) {
+        WriteFile(StorePath("packages.dat"), damaged);
+        const std::string copy = copyNumber == 1 ? "packages.dat.damaged" : "packages.dat.damaged.2";
+        const ProgramResult first = Run({"list"});
+        EXPECT_EQ(first.exitCode, 0);
+        EXPECT_EQ(first.err, "The package index '" + IndexName + "' held data that could not be read; a copy of it " +
+                                 "was kept as '" + copyName + (copyNumber == 1 ? "" : ".2") + "'.\r\n");
+        EXPECT_EQ(ReadFile(StorePath(copy)), damaged);
+        // What could be read is listed and is all the new index holds: a
+        // second run sees a sound index, lists the same and keeps no copy.
+        const ProgramResult second = Run({"list"});
+        EXPECT_EQ(second.out, first.out);
+        EXPECT_EQ(second.err, "");
+        ++copyNumber;
+    }
+    EXPECT_EQ(ListFolder(Store), (std::vector<std::string>{".packages.lock", "packages.dat", "packages.dat.damaged",
+                                                           "packages.dat.damaged.2"}));
+}
+
+// Only a missing index is an empty one: an index that is there but cannot be
+// read stops every command that needs it before anything is written.
+TEST_F(PackageCommandsTest, IndexThatCannotBeReadStopsTheCommand) {
+    PlaceInfo("A", PackageRecord("A", "1", "x"));
+    testsupport::MakeFolders(StorePath("packages.dat"));
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"list"}, {"install", "A"}, {"uninstall", "A"}, {"download", "A", "http://127.0.0.1:9/"}}) {
+        const ProgramResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 1) << command[0];
+        EXPECT_EQ(result.out, "") << command[0];
+        EXPECT_EQ(result.err, "Could not read the package index '" + IndexName + "'.\r\n") << command[0];
+    }
+    EXPECT_EQ(ListFolder(Store), (std::vector<std::string>{".packages.lock", "packages", "packages.dat"}));
+}
+
+TEST_F(PackageCommandsTest, InstallRegistersOnlyAPackageInfoFileThatDescribesThePackage) {
+    for (const std::string& record : {PackageRecord("Bar", "1", "x"), std::string()}) {
+        PlaceInfo("foo", record);
+        const ProgramResult result = Run({"install", "foo"});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err,
+                  "The package-info file 'packages/" + InfoFileName("foo") + "' does not describe package 'foo'.\r\n");
+        EXPECT_EQ(ReadFile(StorePath("packages/" + InfoFileName("foo"))), record);
+        EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
+    }
+}
+
+// A store that publishes packages holds many converted packages and few
+// installed ones: the files of a package-info file in the store stay.
+TEST_F(PackageCommandsTest, UninstallKeepsTheFilesThatPackageInfoFilesInTheStoreList) {
+    PlaceInfo("Maps", PackageRecord("Maps", "1", "x", {{0x11, "shared.ini"}, {0x22, "maps.dds"}}));
+    PlaceInfo("Other", PackageRecord("Other", "1", "x", {{0x11, "shared.ini"}, {0x33, "other.ini"}}));
+    for (const char* name : {"00000011.shared.ini", "00000022.maps.dds", "00000033.other.ini"}) {
+        WriteFile(StorePath(std::string("files/") + name), "x");
+    }
+    // A package-info file that cannot be read protects nothing and stays.
+    testsupport::MakeFolders(StorePath("packages/0badf11e.kpi"));
+    Install("Other");
+    EXPECT_EQ(Run({"uninstall", "Other"}).out, "Package 'Other' is now uninstalled.\r\n");
+    EXPECT_EQ(ListFolder(StorePath("files")), (std::vector<std::string>{"00000011.shared.ini", "00000022.maps.dds"}));
+    EXPECT_EQ(ListFolder(StorePath("packages")), (std::vector<std::string>{"0badf11e.kpi", InfoFileName("Maps")}));
+    EXPECT_EQ(Run({"install", "Maps"}).exitCode, 0);
+}
+
+// On Windows a backslash separates folders, so no file name can hold one;
+// elsewhere it is an ordinary byte of a name.
+#ifndef _WIN32
+TEST_F(PackageCommandsTest, CleanupDeletesListedNamesExactlyAndNothingOutsideTheContentFolder) {
     PlaceInfo("A", PackageRecord("A", "1", "x"));
     PlaceInfo("B", PackageRecord("B", "1", "x"));
+    Install("A");
+    Install("B");
+    testsupport::MakeFolders(StorePath("files/x"));
+    WriteFile(Folder / "Ironveil/Ironveil/outside.txt", "keep");
+    const std::vector<std::string> strays = {"x\\..\\..\\packages\\" + InfoFileName("B"), "x\\..\\..\\packages.dat",
+                                             "x\\..\\..\\..\\outside.txt"};
+    for (const std::string& stray : strays) {
+        WriteFile(StorePath("files/" + stray), "stray");
+    }
+    EXPECT_EQ(Run({"uninstall", "A"}).out, "Package 'A' is now uninstalled.\r\n");
+    EXPECT_EQ(ListFolder(StorePath("files")), std::vector<std::string>{"x"});
+    EXPECT_TRUE(Exists(StorePath("packages/" + InfoFileName("B"))));
+    EXPECT_EQ(ReadFile(Folder / "Ironveil/Ironveil/outside.txt"), "keep");
+    EXPECT_EQ(Run({"list"}).out, "The following packages are installed:\r\nB version 1 by x\r\n");
+}
+#endif
+
+// Nothing is reported done, and nothing deleted, before the index that says
+// so is on disk.
+TEST_F(PackageCommandsTest, IndexThatCannotBeCreatedKeepsTheOldOneAndTheStoreAsItWas) {
+    PlaceInfo("A", PackageRecord("A", "1", "x", {{0x11, "a.ini"}}));
+    PlaceInfo("B", PackageRecord("B", "1", "x"));
+    WriteFile(StorePath("files/00000011.a.ini"), "x");
     Install("A");
     const std::string before = ReadFile(StorePath("packages.dat"));
     WriteFile(StorePath("packages.dat.new/blocker"), "x");
 
-    const ProgramResult result = Run({"install", "B"});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out, "Package 'B' is now installed.\r\n");
-    EXPECT_EQ(result.err, "Could not save the package index '" + IndexName + "'.\r\n");
-    EXPECT_EQ(ReadFile(StorePath("packages.dat")), before);
+    for (const char* command : {"install B", "uninstall A"}) {
+        const std::string text = command;
+        const ProgramResult result = Run({text.substr(0, text.find(' ')), text.substr(text.find(' ') + 1)});
+        EXPECT_EQ(result.exitCode, 1) << command;
+        EXPECT_EQ(result.out, "") << command;
+        EXPECT_EQ(result.err, "Could not save the package index '" + IndexName + "'.\r\n") << command;
+        EXPECT_EQ(ReadFile(StorePath("packages.dat")), before) << command;
+    }
+    EXPECT_TRUE(Exists(StorePath("packages/" + InfoFileName("A"))));
+    EXPECT_TRUE(Exists(StorePath("files/00000011.a.ini")));
 }
 
 TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndIsReported) {
@@ -169,7 +279,8 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndI
     }
 
     const ProgramResult result = Run({"install", "B"});
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "Could not save the package index '" + IndexName + "'.\r\n");
     ASSERT_FALSE(std::filesystem::is_symlink(StorePath("packages.dat")));
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), before);
