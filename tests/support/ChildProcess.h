@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ public:
     bool HasEnded();
     // Ends the program at once (SIGKILL, TerminateProcess), wherever it is.
     void Kill();
+    // Lets the program run for at most `delay`, then kills it as Kill does;
+    // true when it still ran and was killed.
+    bool KillAfter(std::chrono::microseconds delay);
     // Waits for the end (killing the program after timeoutSeconds) and
     // returns what it printed; exitCode is -1 when it did not exit normally.
     ProgramResult Wait(int timeoutSeconds = 120);

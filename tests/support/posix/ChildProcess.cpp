@@ -60,6 +60,18 @@ void ChildProcess::Kill() {
     }
 }
 
+bool ChildProcess::KillAfter(std::chrono::microseconds delay) {
+    const auto deadline = std::chrono::steady_clock::now() + delay;
+    while (!HasEnded()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            Kill();
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return false;
+}
+
 ProgramResult ChildProcess::Wait(int timeoutSeconds) {
     ProgramResult result;
     if (Process <= 0) {

@@ -77,6 +77,19 @@ void ChildProcess::Kill() {
     }
 }
 
+bool ChildProcess::KillAfter(std::chrono::microseconds delay) {
+    if (Process <= 0 || Reaped) {
+        return false;
+    }
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(delay).count();
+    if (WaitForSingleObject(ToHandle(Process), static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0) {
+        Reaped = true;
+        return false;
+    }
+    TerminateProcess(ToHandle(Process), KilledExitCode);
+    return true;
+}
+
 ProgramResult ChildProcess::Wait(int timeoutSeconds) {
     ProgramResult result;
     if (Process <= 0) {
