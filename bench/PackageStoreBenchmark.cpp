@@ -1,7 +1,11 @@
-// Time of `list` and `uninstall` of the built Quillbox on a store of many
-// installed packages with ten content files each, at two store sizes, so
-// that the growth with the store can be read off side by side: doubling the
-// store should at most about double the time.
+// Time of `list`, `install` and `uninstall` of the built Quillbox on a store
+// of many installed packages with ten content files each, at store sizes of
+// 10,000 and 40,000 packages, so that the growth with the store can be read
+// off side by side: four times the packages should take at most about four
+// times as long. `uninstall` is measured once more on a store that also holds
+// a package-info file per package (a publishing store), whose files the
+// cleanup must read. QUILLBOX_BENCH_PROGRAM names another build of the
+// program to measure instead, for a before-and-after table.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -35,23 +39,33 @@ uint32_t ContentCrc(int package, int file) { return static_cast<uint32_t>(packag
 // packages beside it, written directly; removed when the object goes.
 class BenchmarkStore {
 public:
-    explicit BenchmarkStore(int count) {
+    BenchmarkStore(int count, bool withInfoFiles) {
         std::random_device random;
         Root = std::filesystem::temp_directory_path() / ("quillbox-bench-" + std::to_string(random()));
-        const std::filesystem::path store = Root / "Ironveil/Ironveil/mofs";
-        std::filesystem::create_directories(store / "files");
-        std::filesystem::copy_file(QUILLBOX_EXE, Root / "Quillbox");
-        std::ofstream index(store / "packages.dat", std::ios::binary);
+        Store = Root / "Ironveil/Ironveil/mofs";
+        std::filesystem::create_directories(Store / "files");
+        std::filesystem::create_directories(Store / "packages");
+        const char* program = std::getenv("QUILLBOX_BENCH_PROGRAM");
+        std::filesystem::copy_file(program != nullptr ? program : QUILLBOX_EXE, Root / "Quillbox");
+        std::ofstream index(Store / "packages.dat", std::ios::binary);
         for (int package = 0; package < count; ++package) {
             std::vector<testsupport::ListedFile> files;
             for (int file = 0; file < FilesPerPackage; ++file) {
                 files.push_back({ContentCrc(package, file), ContentName(file)});
                 char name[64];
                 std::snprintf(name, sizeof name, "%08X.maps_field%d.dds", ContentCrc(package, file), file);
-                std::ofstream(store / "files" / name, std::ios::binary) << "x";
+                std::ofstream(Store / "files" / name, std::ios::binary) << "x";
             }
-            index << testsupport::IndexEntry(testsupport::PackageRecord(PackageName(package), "1.0", "bench", files));
+            const std::string record = testsupport::PackageRecord(PackageName(package), "1.0", "bench", files);
+            index << testsupport::IndexEntry(record);
+            if (withInfoFiles) {
+                PlaceInfo(PackageName(package), record);
+            }
         }
+    }
+
+    void PlaceInfo(const std::string& packageName, const std::string& record) const {
+        std::ofstream(Store / "packages" / testsupport::InfoFileName(packageName), std::ios::binary) << record;
     }
     ~BenchmarkStore() {
         std::error_code ignored;
@@ -70,15 +84,16 @@ public:
 
 private:
     std::filesystem::path Root;
+    std::filesystem::path Store;
 };
 
-// One store per size, shared by the benchmarks: building one takes longer
-// than everything measured on it.
-const BenchmarkStore& StoreOf(int count) {
-    static std::map<int, std::unique_ptr<BenchmarkStore>> stores;
-    std::unique_ptr<BenchmarkStore>& store = stores[count];
+// One store per size and kind, shared by the benchmarks: building one takes
+// longer than everything measured on it.
+const BenchmarkStore& StoreOf(int count, bool withInfoFiles = false) {
+    static std::map<std::pair<int, bool>, std::unique_ptr<BenchmarkStore>> stores;
+    std::unique_ptr<BenchmarkStore>& store = stores[{count, withInfoFiles}];
     if (!store) {
-        store = std::make_unique<BenchmarkStore>(count);
+        store = std::make_unique<BenchmarkStore>(count, withInfoFiles);
     }
     return *store;
 }
@@ -99,13 +114,15 @@ void BM_List(benchmark::State& state) {
     }
 }
 
-void BM_Uninstall(benchmark::State& state) {
-    const BenchmarkStore& store = StoreOf(static_cast<int>(state.range(0)));
+// Times one command per iteration: `command` gives it for the iteration's
+// number, `prepare` does the untimed work before it.
+template <typename Command, typename Prepare>
+void TimeCommands(benchmark::State& state, const BenchmarkStore& store, Command command, Prepare prepare) {
     static int next = 0;
     for (auto _ : state) {
-        // A different package each time, spread over the list.
-        const int package = (next++ * 7919) % static_cast<int>(state.range(0));
-        const double seconds = store.Run("uninstall " + PackageName(package));
+        const int number = next++;
+        prepare(number);
+        const double seconds = store.Run(command(number));
         if (seconds < 0) {
             state.SkipWithError("Quillbox failed");
             break;
@@ -114,13 +131,50 @@ void BM_Uninstall(benchmark::State& state) {
     }
 }
 
+// A different package each time, spread over the list.
+std::string UninstallOne(const benchmark::State& state, int number) {
+    return "uninstall " + PackageName((number * 7919) % static_cast<int>(state.range(0)));
+}
+
+void BM_Uninstall(benchmark::State& state) {
+    TimeCommands(
+        state, StoreOf(static_cast<int>(state.range(0))), [&](int number) { return UninstallOne(state, number); },
+        [](int) {});
+}
+
+void BM_UninstallWithInfoFiles(benchmark::State& state) {
+    TimeCommands(
+        state, StoreOf(static_cast<int>(state.range(0)), true), [&](int number) { return UninstallOne(state, number); },
+        [](int) {});
+}
+
+// A new package each time, its package-info file placed beforehand.
+void BM_Install(benchmark::State& state) {
+    const BenchmarkStore& store = StoreOf(static_cast<int>(state.range(0)));
+    TimeCommands(
+        state, store, [](int number) { return "install Extra" + std::to_string(number); },
+        [&](int number) {
+            const std::string name = "Extra" + std::to_string(number);
+            store.PlaceInfo(name, testsupport::PackageRecord(name, "1.0", "bench"));
+        });
+}
+
 void Configure(benchmark::internal::Benchmark* benchmark) {
-    benchmark->Arg(10000)->Arg(20000)->UseManualTime()->Iterations(1)->Repetitions(7);
+    benchmark->Arg(10000)->Arg(40000)->UseManualTime()->Iterations(1)->Repetitions(7);
     benchmark->ComputeStatistics("min", Fastest)->ReportAggregatesOnly()->Unit(benchmark::kMillisecond);
 }
 
 BENCHMARK(BM_List)->Apply(Configure);
+BENCHMARK(BM_Install)->Apply(Configure);
 BENCHMARK(BM_Uninstall)->Apply(Configure);
+BENCHMARK(BM_UninstallWithInfoFiles)
+    ->Arg(10000)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(7)
+    ->ComputeStatistics("min", Fastest)
+    ->ReportAggregatesOnly()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
