@@ -90,9 +90,10 @@ MixArchive SmallArchive() { return MixWriter().Add("a.ini", "alpha").Add("b.ini"
 
 INSTANTIATE_TEST_SUITE_P(
     Files, VeriprintPlainFileTest,
-    ::testing::Values(PlainCase{"empty", ""}, PlainCase{"one byte", "x"}, PlainCase{"one piece", Pattern(16384)},
-                      PlainCase{"one piece and one byte", Pattern(16385)}, PlainCase{"several pieces", Pattern(40000)},
-                      PlainCase{"magic alone", "MIX1"}, PlainCase{"header only", SmallArchive().bytes.substr(0, 16)},
+    ::testing::Values(PlainCase{"empty", ""}, PlainCase{"one byte", "x"}, PlainCase{"one piece", Pattern(128 * 1024)},
+                      PlainCase{"one piece and one byte", Pattern(128 * 1024 + 1)},
+                      PlainCase{"several pieces", Pattern(300000)}, PlainCase{"magic alone", "MIX1"},
+                      PlainCase{"header only", SmallArchive().bytes.substr(0, 16)},
                       PlainCase{"index cut short", SmallArchive().bytes.substr(0, SmallArchive().indexOffset + 4 + 12)},
                       PlainCase{"absurd entry count", MixWriter().Add("a", "a").EntryCount(0xFFFFFFFFu).Build().bytes},
                       PlainCase{"index offset beyond the end",
