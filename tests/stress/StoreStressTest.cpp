@@ -15,7 +15,7 @@ namespace {
 
 // A program start under Wine takes far longer.
 #ifdef _WIN32
-constexpr int ShortSteps = 40;
+constexpr int ShortSteps = 50;
 #else
 constexpr int ShortSteps = 300;
 #endif
@@ -38,9 +38,14 @@ TEST(StoreStressTest, FixedSeedRunKeepsEveryInvariant) {
     RunAndReport({20261208, ShortSteps, 0}, steps);
 }
 
-// The runs that once found a violation, as long as it took them.
+// The runs that once found a violation, a little longer than it took them:
+// seed 5, a download that printed its success line on a full disk although
+// its registration never reached the index; seed 101, a package-info body
+// cut short by the server, within a chunk header, registered as a package
+// with fewer files.
 const stress::StressOptions Regressions[] = {
     {5, 40, 0},
+    {101, 300, 0},
 };
 
 TEST(StoreStressTest, RunsThatOnceFoundAViolationKeepEveryInvariant) {
