@@ -122,6 +122,33 @@ constexpr int MostDamagedCopies = 9999;
 
 void ReleaseInstanceAtExit() { PackageManager::ReleaseInstance(); }
 
+// Reads an open file whole, in one piece of its known size: parsed straight
+// from the disk, every field of every record would be a read call. False
+// when it could not be read whole.
+bool ReadWholeFile(FileClass& file, std::string& bytes) {
+    const int size = file.Size();
+    if (size < 0) {
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(size));
+    if (file.Read(bytes.data(), size) != size) {
+        bytes.clear();
+        return false;
+    }
+    return true;
+}
+
+// The bytes as a file that a chunk reader can read from its start; false
+// when memory ran out.
+bool FillMemoryFile(MemoryFile& contents, const std::string& bytes) {
+    const int size = static_cast<int>(bytes.size());
+    if (!contents.Reserve(size) || contents.Write(bytes.data(), size) != size) {
+        return size == 0;
+    }
+    contents.Seek(0, FileClass::FromStart);
+    return true;
+}
+
 bool IsHexDigit(char character) {
     return (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f') ||
            (character >= 'A' && character <= 'F');
@@ -165,15 +192,19 @@ bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure
             continue;
         }
         FileClass* file = store.GetFile(layout.GetPackageInfoPath(name.c_str()));
-        bool complete = true;
-        if (file->Open(FileClass::ReadOnly)) {
-            ChunkReader reader(file);
-            const Package package(reader);
-            complete = InsertContentPaths(used, package, layout);
-            file->Close();
-        }
+        std::string bytes;
+        const bool readable = file->Open(FileClass::ReadOnly) && ReadWholeFile(*file, bytes);
         store.ReturnFile(file);
-        if (!complete) {
+        if (!readable) {
+            continue;
+        }
+        MemoryFile contents;
+        if (!FillMemoryFile(contents, bytes)) {
+            return false;
+        }
+        ChunkReader reader(&contents);
+        const Package package(reader);
+        if (!InsertContentPaths(used, package, layout)) {
             return false;
         }
     }
@@ -246,22 +277,15 @@ void PackageManager::Load() {
     Store.ReturnFile(file);
 }
 
-// Reads the whole index in one piece of its known size, keeps its bytes and
-// reads the packages from them. False when it could not be read whole.
+// Reads the whole index, keeps its bytes and reads the packages from them.
+// False when it could not be read whole.
 bool PackageManager::ReadIndex(FileClass& file) {
-    const int size = file.Size();
     MemoryFile contents;
-    if (size < 0 || !contents.Reserve(size)) {
-        return false;
-    }
-    IndexBytes.resize(static_cast<size_t>(size));
-    if (file.Read(IndexBytes.data(), size) != size) {
+    if (!ReadWholeFile(file, IndexBytes) || !FillMemoryFile(contents, IndexBytes)) {
         IndexBytes.clear();
         return false;
     }
     IndexOnDisk = true;
-    contents.Write(IndexBytes.data(), size);
-    contents.Seek(0, FileClass::FromStart);
     ChunkReader reader(&contents);
     while (reader.OpenChunk()) {
         Package* package = new (std::nothrow) Package(reader);
@@ -273,7 +297,7 @@ bool PackageManager::ReadIndex(FileClass& file) {
     // Lossless when the packages, written back, give the very same bytes:
     // anything the reader skipped or cut would be lost by the next save.
     MemoryFile rewritten;
-    IndexLossless = rewritten.Reserve(size) && WriteIndex(rewritten) && HoldsLoadedBytes(rewritten);
+    IndexLossless = rewritten.Reserve(contents.Size()) && WriteIndex(rewritten) && HoldsLoadedBytes(rewritten);
     return true;
 }
 
