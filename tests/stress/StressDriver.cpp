@@ -356,6 +356,18 @@ private:
         if (command == "download") success = "Package '" + Name + "' was successfully downloaded and installed.\r\n";
         const bool printedSuccess = !success.empty() && Contains(Result.out, success);
         if (Result.exitCode == 1 && failed && !printedSuccess) return Ended::Failure;
+        // A package that was already there and whole, on a damaged index
+        // that could not be replaced: the download changed nothing, and the
+        // failed save of the index it read is reported.
+        bool transferred = false;
+        for (size_t at = Result.out.find("Progress: "); at != std::string::npos;
+             at = Result.out.find("Progress: ", at + 1)) {
+            transferred = transferred || (at + 10 < Result.out.size() && Result.out[at + 10] != '0');
+        }
+        if (command == "download" && Before.damagePending && printedSuccess && !transferred && Result.exitCode == 1 &&
+            Contains(Result.err, "Could not save the package index")) {
+            return Ended::Failure;
+        }
         if (Result.exitCode != 0 || failed) return Ended::Unexpected;
         if (success.empty() || printedSuccess) return Ended::Success;
         const bool noChange =
