@@ -4,6 +4,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -17,6 +18,7 @@ constexpr long ConnectTimeoutSeconds = 30;
 constexpr long StallTimeoutSeconds = 60;
 constexpr long MaximumRedirects = 10;
 constexpr long ReceiveBufferSize = 32768;
+constexpr size_t PendingLimit = 2 * ReceiveBufferSize;
 // How long one wait for network activity may last; the cancel flag is looked
 // at between waits.
 constexpr int WaitSliceMilliseconds = 250;
@@ -51,9 +53,16 @@ struct HttpRequest {
     HttpSession* session = nullptr;
     CURL* easy = nullptr;
     const std::atomic<bool>* cancelled = nullptr;
-    // Body bytes curl delivered that the caller has not read yet. While some
-    // are left, further deliveries pause the transfer, so memory stays at one
-    // delivery whatever the size of the body.
+    // While a read waits, curl delivers the body straight into the caller's
+    // buffer: one copy, and a whole block per read although curl hands the
+    // body over in smaller pieces.
+    char* target = nullptr;
+    size_t targetRoom = 0;
+    size_t targetFilled = 0;
+    // Body bytes that arrived while no read was waiting or that did not fit
+    // the caller's buffer. A delivery that would take this past PendingLimit
+    // pauses the transfer, so memory stays bounded whatever the size of the
+    // body.
     std::vector<char> pending;
     size_t pendingOffset = 0;
     bool paused = false;
@@ -88,21 +97,33 @@ size_t ReceiveHeader(char* line, size_t size, size_t count, void* user) {
     return length;
 }
 
+// Takes the whole delivery or none of it (a paused delivery comes again
+// after the unpause): first into the waiting read's buffer, unless older
+// bytes wait before it, the rest behind the bytes pending.
 size_t ReceiveBody(char* data, size_t size, size_t count, void* user) {
     HttpRequest* request = static_cast<HttpRequest*>(user);
     const size_t length = size * count;
     request->headersComplete = true;
-    if (request->HasPending()) {
-        // curl keeps these bytes and hands them over again after the unpause.
+    if (!request->HasPending()) {
+        request->pending.clear();
+        request->pendingOffset = 0;
+    }
+    const size_t room = request->target != nullptr ? request->targetRoom - request->targetFilled : 0;
+    const size_t direct = request->HasPending() ? 0 : std::min(length, room);
+    const size_t rest = length - direct;
+    if (request->HasPending() && request->pending.size() + rest > PendingLimit) {
         request->paused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
     try {
-        request->pending.assign(data, data + length);
+        request->pending.insert(request->pending.end(), data + direct, data + length);
     } catch (const std::bad_alloc&) {
         return 0;  // makes curl fail the transfer
     }
-    request->pendingOffset = 0;
+    if (direct > 0) {
+        std::memcpy(request->target + request->targetFilled, data, direct);
+        request->targetFilled += direct;
+    }
     return length;
 }
 
@@ -243,25 +264,29 @@ bool ReadHttpBody(HttpRequest* request, char* buffer, int capacity, int* count) 
     if (capacity <= 0) {
         return false;
     }
-    if (!request->HasPending()) {
-        if (request->paused) {
-            request->paused = false;
-            // Delivers the held-back bytes at once, through ReceiveBody.
-            curl_easy_pause(request->easy, CURLPAUSE_CONT);
-        }
-        if (!Drive(request, [request] { return request->HasPending(); })) {
-            return false;
-        }
-    }
     if (request->HasPending()) {
         const size_t available = request->pending.size() - request->pendingOffset;
-        const size_t taken = available < static_cast<size_t>(capacity) ? available : static_cast<size_t>(capacity);
+        const size_t taken = std::min(available, static_cast<size_t>(capacity));
         std::memcpy(buffer, request->pending.data() + request->pendingOffset, taken);
         request->pendingOffset += taken;
         *count = static_cast<int>(taken);
         return true;
     }
-    return request->result == CURLE_OK;
+    request->target = buffer;
+    request->targetRoom = static_cast<size_t>(capacity);
+    request->targetFilled = 0;
+    if (request->paused) {
+        request->paused = false;
+        // Delivers the held-back bytes at once, through ReceiveBody.
+        curl_easy_pause(request->easy, CURLPAUSE_CONT);
+    }
+    const bool waited = Drive(request, [request] { return request->targetFilled > 0; });
+    request->target = nullptr;
+    *count = static_cast<int>(request->targetFilled);
+    if (!waited) {
+        return false;
+    }
+    return *count > 0 || request->result == CURLE_OK;
 }
 
 void CloseHttpRequest(HttpRequest* request) {
