@@ -1,74 +1,82 @@
 #include "download/PackageInfoDownloadTask.h"
 
+#include <algorithm>
 #include <cstdint>
 
+#include "download/EscapeUrlPath.h"
 #include "file/ChunkReader.h"
 #include "file/FileClass.h"
-#include "foundation/HashName.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
 
 namespace {
 
-constexpr int64_t ChunkHeaderSize = 8;
+// A package-info file of 100,000 content files is about 6 MB. A body larger
+// than this is not one (a wrong URL, a broken or hostile server), and holding
+// it would let the server fill the memory.
+constexpr int64_t MaximumInfoSize = 64 * 1024 * 1024;
 
-// True when the file, from its start, is a run of whole top-level chunks that
-// ends exactly at the file's end.
-bool HoldsWholeChunks(FileClass& file) {
-    file.Seek(0, FileClass::FromStart);
-    ChunkReader reader(&file);
-    int64_t covered = 0;
-    while (reader.OpenChunk()) {
-        covered += ChunkHeaderSize + reader.CurrentChunkLength();
-        reader.CloseChunk();
-    }
-    return covered == file.Size();
+// Room for a body of `needed` bytes: the announced size when there is one,
+// else twice what is needed; past half the limit, the limit itself, so that
+// the buffer is never copied while it holds more than half of it.
+int64_t CapacityFor(int64_t needed, int64_t announced) {
+    const int64_t wanted = std::max(announced, 2 * needed);
+    return wanted > MaximumInfoSize / 2 ? MaximumInfoSize : wanted;
 }
 
 }  // namespace
 
 PackageInfoDownloadTask::PackageInfoDownloadTask(uint32_t packageId, const char* repositoryUrl)
     : repositoryUrl(repositoryUrl), packageId(packageId) {
-    url = FormatString("%s/packages/%08x.kpi", repositoryUrl, static_cast<unsigned>(packageId));
+    url = FormatString("%s/packages/%08x.kpi", EscapeUrlBase(repositoryUrl).Peek(), static_cast<unsigned>(packageId));
 }
 
 void PackageInfoDownloadTask::OnData(const char* data, int length) {
     // A record missing a block would be registered as if whole, so a block
-    // that cannot be kept (memory ran out) ends the transfer as a failure.
-    if (buffer.Write(data, length) != length) {
+    // that cannot be kept (too large a body, memory ran out) ends the
+    // transfer as a failure.
+    if (!Keep(data, length)) {
         cancelled = true;
     }
 }
 
+bool PackageInfoDownloadTask::Keep(const char* data, int length) {
+    const int64_t announced = totalSize;
+    const int64_t needed = static_cast<int64_t>(buffer.Size()) + length;
+    if (announced > MaximumInfoSize || needed > MaximumInfoSize) {
+        return false;
+    }
+    if (needed > buffer.GetCapacity() && !buffer.Reserve(static_cast<int>(CapacityFor(needed, announced)))) {
+        return false;
+    }
+    return buffer.Write(data, length) == length;
+}
+
+// A body that registers nothing, or whose registration does not reach the
+// disk, fails the download as a failed transfer does.
 void PackageInfoDownloadTask::Complete() {
-    if (succeeded) {
-        RegisterPackage();
+    if (succeeded && !RegisterPackage()) {
+        succeeded = false;
     }
     DownloadTask::Complete();
 }
 
-void PackageInfoDownloadTask::RegisterPackage() {
+bool PackageInfoDownloadTask::RegisterPackage() {
     // A body cut short (a server that announced less than the file) ends in
     // part of a chunk; read anyway, it would register the package with only
     // some of its files, and every later download would trust that list.
-    if (!HoldsWholeChunks(buffer)) {
-        return;
-    }
-    buffer.Seek(0, FileClass::FromStart);
-    ChunkReader reader(&buffer);
-    PackageManager& manager = PackageManager::GetInstance();
-    Package* package = manager.AddPackage(reader);
-    if (package == nullptr) {
-        return;
+    if (Package::IsCutShort(buffer)) {
+        return false;
     }
     // What arrived may describe another package, or be no package-info file
     // at all (an error page served with status 200). Such a record has no
-    // place in the index: the package asked for stays unknown, which fails
-    // the download.
-    if (HashName(package->GetName()) != packageId) {
-        manager.RemovePackage(package);
-        delete package;
-        return;
+    // place in the index.
+    ChunkReader reader(&buffer);
+    PackageManager& manager = PackageManager::GetInstance();
+    if (manager.AddPackage(reader, packageId) == nullptr) {
+        return false;
     }
-    manager.Save();
+    // An index that did not reach the disk is tried again, and its failure
+    // reported, when the command ends; the download has failed either way.
+    return manager.Save();
 }

@@ -19,7 +19,11 @@ public:
     void Complete() override;
 
 private:
-    void RegisterPackage();
+    bool Keep(const char* data, int length);
+    // Adds the package to the package manager and saves the index; false
+    // unless the body is the whole record of the package asked for and the
+    // index reached the disk.
+    bool RegisterPackage();
 
     StringClass repositoryUrl;
     uint32_t packageId;

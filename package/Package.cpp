@@ -1,7 +1,11 @@
 #include "package/Package.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "file/ChunkReader.h"
 #include "file/ChunkWriter.h"
+#include "file/FileClass.h"
 #include "foundation/HashName.h"
 
 namespace {
@@ -26,6 +30,15 @@ void ReadWord(ChunkReader& reader, uint32_t& value) {
     }
 }
 
+constexpr int ChunkHeaderSize = 8;
+
+// True when `tail` is how a chunk of this id begins, as far as it goes.
+bool BeginsChunk(const unsigned char* tail, int length, uint32_t id) {
+    const unsigned char idBytes[4] = {static_cast<unsigned char>(id), static_cast<unsigned char>(id >> 8),
+                                      static_cast<unsigned char>(id >> 16), static_cast<unsigned char>(id >> 24)};
+    return length > 0 && std::memcmp(tail, idBytes, static_cast<size_t>(std::min(length, 4))) == 0;
+}
+
 bool WriteText(ChunkWriter& writer, const StringClass& text) {
     const int expected = 2 + (text.GetLength() & 0xFFFF);
     return writer.WriteString(text) == expected;
@@ -48,6 +61,29 @@ Package::Package(ChunkReader& reader) {
 }
 
 Package::~Package() = default;
+
+// The walk is the reader's own, so what it passes over at the end is exactly
+// what reading the record passes over.
+bool Package::IsCutShort(FileClass& file) {
+    file.Seek(0, FileClass::FromStart);
+    const int64_t size = file.Size();
+    int64_t end = 0;
+    ChunkReader reader(&file);
+    bool cut = false;
+    while (!cut && reader.OpenChunk()) {
+        end += ChunkHeaderSize + reader.CurrentChunkLength();
+        cut = end > size;
+        reader.CloseChunk();
+    }
+    if (!cut && end < size) {
+        unsigned char tail[ChunkHeaderSize] = {};
+        file.Seek(static_cast<int>(end), FileClass::FromStart);
+        const int length = file.Read(tail, static_cast<int>(std::min<int64_t>(size - end, ChunkHeaderSize)));
+        cut = BeginsChunk(tail, length, DataChunkId) || BeginsChunk(tail, length, FileChunkId);
+    }
+    file.Seek(0, FileClass::FromStart);
+    return cut;
+}
 
 void Package::ReadData(ChunkReader& reader) {
     reader.ReadString(name);

@@ -8,6 +8,7 @@
 
 class ChunkReader;
 class ChunkWriter;
+class FileClass;
 
 // A base that takes equality away from the class deriving from it.
 template <class T>
@@ -138,6 +139,13 @@ public:
     // Reads one record from the reader's current level until that level
     // holds no more chunks. Never fails: missing fields stay empty.
     explicit Package(ChunkReader& reader);
+    // True when a package-info file, read from its start, ends inside a
+    // chunk: a top-level chunk claims more bytes than the file holds, or the
+    // bytes after the last whole chunk (too few for a chunk header, which the
+    // reader passes over) begin a data or file chunk. A few other bytes at the
+    // end, such as a newline an editor added, are not a cut. Leaves the file
+    // at its start.
+    static bool IsCutShort(FileClass& file);
     ~Package() override;
 
     // Writes the record at the writer's current level; false when any part of

@@ -101,7 +101,7 @@ TEST_P(DownloadFaultTest, EndsWithTheFailureMessageInBoundedTimeLeavingOnlyWhole
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
 
     EXPECT_LT(seconds, fault.boundSeconds);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "Failed to download package 'Maps' from repository '" + url + "'.\r\n");
     EXPECT_EQ(result.out.find("successfully"), std::string::npos);
     ExpectOnlyWholeContent();

@@ -17,13 +17,17 @@ such as http://127.0.0.1:PORT/_nolength/repo:
   /_extra/PATH        announces the file's length and sends 100 bytes more
   /_short/PATH        announces less than the file's length (100 bytes, or a quarter
                       of a file under 400 bytes) and sends it whole
+  /_endless/PATH      the file without Content-Length, then zero bytes until the client
+                      goes (1 GiB in all at most)
+  /_huge/PATH         announces 1 GiB and sends the file, then zero bytes until the client goes
   /_redirect/PATH     302 to /PATH
   /_loop/PATH         302 to itself, for ever
   /_agent             the request's User-Agent as the body
   /_peer              the client's address and port as the body
 
 A single file can carry a fault of its own: a file NAME.fault next to NAME
-holding one of the words nolength, drop, reset, slow, stall, extra, short.
+holding one of the words nolength, drop, reset, slow, stall, extra, short, endless,
+huge.
 
 With --code-page NAME the bytes of a URL's path stand for characters of that
 code page instead of UTF-8: a test running on Windows writes the served files
@@ -46,10 +50,12 @@ import threading
 import time
 import urllib.parse
 
-FAULT_WORDS = ("nolength", "drop", "reset", "slow", "stall", "extra", "short")
+FAULT_WORDS = ("nolength", "drop", "reset", "slow", "stall", "extra", "short", "endless", "huge")
 SLOW_BLOCK = 1024
 SLOW_PAUSE = 0.05
 EXTRA_BYTES = 100
+HUGE_LENGTH = 1 << 30
+ZERO_BLOCK = bytes(64 * 1024)
 
 stopping = threading.Event()
 
@@ -151,9 +157,11 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         if word == "short":
             self.send_header("Content-Length", str(len(data) - min(EXTRA_BYTES, len(data) // 4)))
-        elif word != "nolength":
+        elif word == "huge":
+            self.send_header("Content-Length", str(HUGE_LENGTH))
+        elif word not in ("nolength", "endless"):
             self.send_header("Content-Length", str(len(data)))
-        if word in ("nolength", "drop", "reset", "extra", "short", "stall"):
+        if word in ("nolength", "drop", "reset", "extra", "short", "stall", "endless", "huge"):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
@@ -179,6 +187,13 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         elif word == "stall":
             self.wfile.flush()
             stopping.wait()
+        elif word in ("endless", "huge"):
+            # Ends with an error once the client has closed the connection.
+            self.wfile.write(data)
+            sent = len(data)
+            while not stopping.is_set() and sent < HUGE_LENGTH:
+                self.wfile.write(ZERO_BLOCK)
+                sent += len(ZERO_BLOCK)
 
 
 class Server(http.server.ThreadingHTTPServer):
