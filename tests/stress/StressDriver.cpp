@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <set>
 
 #include "download/PackageRepository.h"
 #include "stress/StoreModel.h"
@@ -423,6 +424,7 @@ private:
         std::string violation = CheckIndex(command, ended, scan);
         if (violation.empty()) violation = CheckInfoFiles(command, ended, scan);
         if (violation.empty()) violation = CheckContent(scan);
+        if (violation.empty() && command == "uninstall" && ended == Ended::Success) violation = CheckCleanup(scan);
         if (violation.empty()) violation = CheckOutside(ended, scan);
         return violation;
     }
@@ -560,6 +562,25 @@ private:
                 const std::string fault = Content->Verify("files/" + name, crc, static_cast<int64_t>(size));
                 if (!fault.empty()) return "a content file is not whole: " + fault;
             }
+        }
+        return std::string();
+    }
+
+    // After an uninstall, files/ holds only what a package or a package-info
+    // file lists: no leftover of the package, no partial file.
+    std::string CheckCleanup(const StoreScan& scan) const {
+        std::set<std::string> listed;
+        for (const Installed& package : Model.installed) {
+            for (const ListedFile& file : package.record.files) listed.insert(ContentPath(file));
+        }
+        for (const auto& [id, record] : Model.infoFiles) {
+            for (const ListedFile& file : record.files) listed.insert(ContentPath(file));
+        }
+        for (const std::string& name : scan.contentNames) {
+            if (name[0] != '.' && listed.count("files/" + name) == 0) return "uninstall left files/" + name;
+        }
+        for (const std::string& part : scan.parts) {
+            if (part.rfind("files/", 0) == 0) return "uninstall left " + part;
         }
         return std::string();
     }
