@@ -14,7 +14,7 @@ namespace {
 // A package-info file of 100,000 content files is about 6 MB. A body larger
 // than this is not one (a wrong URL, a broken or hostile server), and holding
 // it would let the server fill the memory.
-constexpr int64_t MaximumInfoSize = 64 * 1024 * 1024;
+constexpr int64_t MaximumInfoSize = int64_t{64} * 1024 * 1024;
 
 // Room for a body of `needed` bytes: the announced size when there is one,
 // else twice what is needed; past half the limit, the limit itself, so that
