@@ -18,104 +18,90 @@
 
 namespace {
 
-// The set of content paths in use. Chained, with a power-of-two bucket count
-// that doubles when every bucket holds an entry on average. The key hash
-// covers every byte: content paths of different packages often differ only
-// in their checksum digits, far from the end of the text.
+// The content paths in use, kept as 64-bit fingerprints in one flat table
+// (open addressing, never more than half full). A store of many packages
+// lists hundreds of thousands of paths; a table of separately allocated
+// strings spends its time waiting for memory. Two paths that share a
+// fingerprint can only keep a file that could have gone: a path in use is
+// never missed.
 class PathSet {
 public:
     PathSet() = default;
-    ~PathSet() {
-        for (uint32_t index = 0; index < BucketCount; ++index) {
-            for (Node* node = Buckets[index]; node != nullptr;) {
-                Node* next = node->next;
-                delete node;
-                node = next;
-            }
-        }
-        delete[] Buckets;
-    }
+    ~PathSet() { delete[] Slots; }
     PathSet(const PathSet&) = delete;
     PathSet& operator=(const PathSet&) = delete;
 
     // False when memory ran out.
-    bool Insert(const StringClass& key) {
-        const uint32_t hash = Hash(key);
-        if (Find(key, hash)) {
-            return true;
-        }
-        if (EntryCount >= BucketCount && !Grow()) {
+    bool Insert(const char* key) {
+        if (2 * (Count + 1) > Capacity && !Grow()) {
             return false;
         }
-        Node* node = new (std::nothrow) Node{key, hash, nullptr};
-        if (node == nullptr) {
-            return false;
+        const uint64_t fingerprint = Fingerprint(key);
+        uint64_t& slot = SlotOf(fingerprint);
+        if (slot == Empty) {
+            slot = fingerprint;
+            ++Count;
         }
-        Node*& bucket = Buckets[hash & (BucketCount - 1)];
-        node->next = bucket;
-        bucket = node;
-        ++EntryCount;
         return true;
     }
 
-    bool Contains(const char* key) const { return Find(key, Hash(key)); }
+    bool Contains(const char* key) const { return Capacity > 0 && SlotOf(Fingerprint(key)) != Empty; }
 
 private:
-    struct Node {
-        StringClass key;
-        uint32_t hash;
-        Node* next;
-    };
+    static constexpr uint64_t Empty = 0;
 
-    static uint32_t Hash(const char* key) {
-        uint32_t hash = 2166136261u;
+    // FNV-1a over every byte, then a final mix: content paths of different
+    // packages often differ only in a few checksum digits.
+    static uint64_t Fingerprint(const char* key) {
+        uint64_t hash = 14695981039346656037ull;
         for (const unsigned char* at = reinterpret_cast<const unsigned char*>(key); *at != 0; ++at) {
-            hash = (hash ^ *at) * 16777619u;
+            hash = (hash ^ *at) * 1099511628211ull;
         }
-        return hash;
+        hash ^= hash >> 29;
+        hash *= 0xBF58476D1CE4E5B9ull;
+        hash ^= hash >> 32;
+        return hash == Empty ? 1 : hash;
     }
 
-    bool Find(const char* key, uint32_t hash) const {
-        if (BucketCount == 0) {
-            return false;
+    // The slot that holds the fingerprint, or the empty one where it would go.
+    uint64_t& SlotOf(uint64_t fingerprint) const {
+        size_t index = static_cast<size_t>(fingerprint) & (Capacity - 1);
+        while (Slots[index] != Empty && Slots[index] != fingerprint) {
+            index = (index + 1) & (Capacity - 1);
         }
-        for (Node* node = Buckets[hash & (BucketCount - 1)]; node != nullptr; node = node->next) {
-            if (node->hash == hash && node->key == key) {
-                return true;
-            }
-        }
-        return false;
+        return Slots[index];
     }
 
     bool Grow() {
-        const uint32_t newCount = BucketCount == 0 ? 4 : BucketCount * 2;
-        Node** fresh = new (std::nothrow) Node*[newCount]();
-        if (fresh == nullptr) {
+        const size_t oldCapacity = Capacity;
+        uint64_t* oldSlots = Slots;
+        const size_t newCapacity = Capacity == 0 ? 1024 : Capacity * 2;
+        Slots = new (std::nothrow) uint64_t[newCapacity]();
+        if (Slots == nullptr) {
+            Slots = oldSlots;
             return false;
         }
-        for (uint32_t index = 0; index < BucketCount; ++index) {
-            for (Node* node = Buckets[index]; node != nullptr;) {
-                Node* next = node->next;
-                Node*& bucket = fresh[node->hash & (newCount - 1)];
-                node->next = bucket;
-                bucket = node;
-                node = next;
+        Capacity = newCapacity;
+        for (size_t index = 0; index < oldCapacity; ++index) {
+            if (oldSlots[index] != Empty) {
+                SlotOf(oldSlots[index]) = oldSlots[index];
             }
         }
-        delete[] Buckets;
-        Buckets = fresh;
-        BucketCount = newCount;
+        delete[] oldSlots;
         return true;
     }
 
-    Node** Buckets = nullptr;
-    uint32_t BucketCount = 0;
-    uint32_t EntryCount = 0;
+    uint64_t* Slots = nullptr;
+    size_t Capacity = 0;
+    size_t Count = 0;
 };
 
 PackageManager* Instance = nullptr;
 void (*WaitNotice)() = nullptr;
 void (*DamagedIndexNotice)(const char*, const char*) = nullptr;
+
+// The folder of the content files, as the store layout names them.
+constexpr const char* ContentFolder = "files";
 
 // A copy of a damaged index gets the first of these names that is free.
 constexpr int MostDamagedCopies = 9999;
@@ -440,17 +426,20 @@ void PackageManager::RemoveUnusedFiles() {
         return;
     }
     std::vector<std::string> names;
-    if (!Store.ListFolder("files", names)) {
+    if (!Store.ListFolder(ContentFolder, names)) {
         return;
     }
+    std::string path = std::string(ContentFolder) + "/";
+    const size_t prefixLength = path.size();
     for (const std::string& name : names) {
         if (name.empty() || name[0] == '.') {
             continue;
         }
-        if (!used.Contains(FormatString("files/%s", name.c_str()))) {
+        path.replace(prefixLength, std::string::npos, name);
+        if (!used.Contains(path.c_str())) {
             // The listed name itself, never read back as a path: a name that
             // holds separators or ".." must not reach another folder.
-            Store.DeleteListedFile("files", name.c_str());
+            Store.DeleteListedFile(ContentFolder, name.c_str());
         }
     }
 }
