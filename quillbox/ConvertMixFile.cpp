@@ -108,7 +108,7 @@ bool MixConversion::ConvertMember(int index, const char* name) {
     FileClass* target = store.GetFile(partPath);
     const bool partWritten = target->Open(FileClass::WriteOnly) != 0;
     uint32_t crc = 0;
-    const bool complete = CopyMember(*member, partWritten ? target : nullptr, crc) && partWritten;
+    const bool complete = CopyMember(*member, partWritten ? target : nullptr, crc);
     store.ReturnFile(target);
     const PackageFileInfo info(crc, member->Size(), name);
     member->Close();
@@ -122,28 +122,24 @@ bool MixConversion::ConvertMember(int index, const char* name) {
 }
 
 // Reads the member once, to its end, for its checksum, and copies what it
-// reads to the target. Complete only when every byte of the member reached
-// the target: a write that comes out short (a full disk) stops the copy but
-// not the checksum, and a read that ends early fails it.
+// reads to the target when there is one. Complete only when every byte of the
+// member reached the target: a write that comes out short (a full disk) stops
+// the copy but not the checksum, and a read that ends early fails it.
 bool MixConversion::CopyMember(FileClass& member, FileClass* target, uint32_t& crc) {
     Crc32 checksum;
-    int64_t copied = 0;
+    bool intact = target != nullptr;
+    int64_t total = 0;
     for (;;) {
         const int got = member.Read(buffer, CopyBufferSize);
         if (got <= 0) {
             break;
         }
         checksum.Update(buffer, static_cast<size_t>(got));
-        if (target != nullptr && target->Write(buffer, got) != got) {
-            target = nullptr;
-            copied = -1;
-        }
-        if (copied >= 0) {
-            copied += got;
-        }
+        intact = intact && target->Write(buffer, got) == got;
+        total += got;
     }
     crc = checksum.Value();
-    return copied == member.Size();
+    return intact && total == member.Size();
 }
 
 // An existing file of the same checksum and name is shared, not rewritten;
