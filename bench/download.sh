@@ -111,18 +111,21 @@ mkdir -p "$work/program"
 cp "$quillbox" "$work/program/Quillbox"
 store="$work/program/Ironveil"
 
-# One run: "wall-seconds peak-kilobytes" of the command; its output is
-# dropped. The clock is read around it to the nanosecond: /usr/bin/time gives
-# hundredths, too coarse for a run of a third of a second.
+# One run: "wall-seconds peak-kilobytes processor-seconds" of the command;
+# its output is dropped. The clock is read around it to the nanosecond:
+# /usr/bin/time gives hundredths, too coarse for a run of a third of a second.
+# Processor time (user and system) hardly depends on what else the machine
+# is doing, so it is shown too.
 measure() {
   local started ended
   started=$(date +%s.%N)
-  /usr/bin/time -f '%M' -o "$work/time.txt" "$@" > /dev/null 2> "$work/stderr.txt" || {
+  /usr/bin/time -f '%M %U %S' -o "$work/time.txt" "$@" > /dev/null 2> "$work/stderr.txt" || {
     cat "$work/stderr.txt" >&2
     return 1
   }
   ended=$(date +%s.%N)
-  awk -v s="$started" -v e="$ended" -v m="$(cat "$work/time.txt")" 'BEGIN { printf "%.4f %d", e - s, m }'
+  awk -v s="$started" -v e="$ended" -v t="$(cat "$work/time.txt")" \
+    'BEGIN { split(t, f, " "); printf "%.4f %d %.2f", e - s, f[1], f[2] + f[3] }'
 }
 
 run_quillbox() {
@@ -139,12 +142,15 @@ run_curl() {
   measure curl -s --fail --create-dirs -K "$work/$1.curl"
 }
 
-# The median of the first column of lines "seconds kilobytes" and the
-# largest second column.
+# Of lines "seconds kilobytes processor-seconds": the median time, the
+# largest memory and the median processor time.
 summarise() {
-  sort -n | awk '{ time[NR] = $1; if ($2 > memory) memory = $2 }
-    END { middle = int((NR + 1) / 2); median = (NR % 2) ? time[middle] : (time[middle] + time[middle + 1]) / 2
-          printf "%.3f %d", median, memory }'
+  awk '{ time[NR] = $1; cpu[NR] = $3; if ($2 > memory) memory = $2 }
+    function median(values, count,   i, j, swap) {
+      for (i = 2; i <= count; ++i) for (j = i; j > 1 && values[j - 1] > values[j]; --j) {
+        swap = values[j]; values[j] = values[j - 1]; values[j - 1] = swap }
+      return (count % 2) ? values[(count + 1) / 2] : (values[count / 2] + values[count / 2 + 1]) / 2 }
+    END { printf "%.3f %d %.2f", median(time, NR), memory, median(cpu, NR) }'
 }
 
 status=0
@@ -158,13 +164,13 @@ report() {
     run_curl "$package" >> "$work/curl.runs"
     echo >> "$work/curl.runs"
   done
-  read -r quillbox_time quillbox_memory <<< "$(summarise < "$work/quillbox.runs")"
-  read -r curl_time curl_memory <<< "$(summarise < "$work/curl.runs")"
+  read -r quillbox_time quillbox_memory quillbox_cpu <<< "$(summarise < "$work/quillbox.runs")"
+  read -r curl_time curl_memory curl_cpu <<< "$(summarise < "$work/curl.runs")"
   local ratio
   ratio=$(awk -v q="$quillbox_time" -v c="$curl_time" 'BEGIN { printf "%.2f", q / c }')
   printf '%s\n' "$label"
-  printf '  Quillbox: %6.3f s, peak %6d KiB\n' "$quillbox_time" "$quillbox_memory"
-  printf '  curl:     %6.3f s, peak %6d KiB\n' "$curl_time" "$curl_memory"
+  printf '  Quillbox: %6.3f s (processor %5.2f s), peak %6d KiB\n' "$quillbox_time" "$quillbox_cpu" "$quillbox_memory"
+  printf '  curl:     %6.3f s (processor %5.2f s), peak %6d KiB\n' "$curl_time" "$curl_cpu" "$curl_memory"
   printf '  ratio:    %6.2f, target at most %s\n' "$ratio" "$target"
   if awk -v r="$ratio" -v t="$target" 'BEGIN { exit !(r > t) }'; then
     status=1
