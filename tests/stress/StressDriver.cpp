@@ -199,6 +199,12 @@ private:
             }
             if (WrongVariant[id] == 1) kpi = repositorytest::Pattern(37 + variant, variant);
             testsupport::WriteFile(Served / ("wrong/" + InfoPath(id)), kpi);
+            const std::string whole = testsupport::ReadFile(Served / ("repo/" + InfoPath(id)));
+            Record cut;
+            if (ReadRecord(whole.substr(0, whole.size() - std::min<size_t>(100, whole.size() / 4)), cut) &&
+                PackageId(cut.name) == id) {
+                ShortRecords[id] = cut;
+            }
             for (const ListedFile& file : record.files) {
                 std::string bytes = testsupport::ReadFile(Served / ("repo/" + ContentPath(file)));
                 if (!bytes.empty()) bytes[0] = static_cast<char>(bytes[0] ^ 0x5A);
@@ -273,7 +279,8 @@ private:
         const Source source = static_cast<Source>(Pick({55, 15, 15, 8}));
         const char* faults[] = {"/_reset", "/_drop", "/_short"};
         std::string url = Server->BaseUrl();
-        if (source == Source::Faulty) url += faults[Random() % 3];
+        Fault = source == Source::Faulty ? faults[Random() % 3] : "";
+        url += Fault;
         if (source == Source::Stalled) url += "/_stall";
         url += source == Source::Wrong ? "/wrong" : "/repo";
         return Execute({"download", name, url}, name, source);
@@ -388,12 +395,11 @@ private:
         if (command == "uninstall") return installed != nullptr ? Ended::Success : Ended::NoChange;
         if (command != "download") return Ended::Success;
         if (installed != nullptr && FilesPresent(installed->record)) return Ended::Success;
-        const bool held = Repository.count(Id) != 0;
-        if (Src == Source::Good && held && (installed == nullptr || installed->record == Repository.at(Id))) {
+        const Record* served = ServedRecord();
+        if (Src == Source::Good && served != nullptr && (installed == nullptr || installed->record == *served)) {
             return Ended::Success;
         }
-        if (Src == Source::Wrong && held && WrongVariant.at(Id) == 2) return Ended::Killed;
-        return installed != nullptr ? Ended::Killed : Ended::Failure;
+        return served != nullptr || installed != nullptr ? Ended::Killed : Ended::Failure;
     }
 
     bool FilesPresent(const Record& record) const {
@@ -460,10 +466,9 @@ private:
         if (command == "install" && Before.infoFiles.count(Id) != 0 && Before.Find(Id) == nullptr) {
             added.push_back(Before.infoFiles.at(Id));
             mayAdd = ended == Ended::Success || ended == Ended::Killed;
-        } else if (command == "download" && Repository.count(Id) != 0 && Before.Find(Id) == nullptr) {
-            added.push_back(Repository.at(Id));
-            const bool registers = Src == Source::Good || (Src == Source::Wrong && WrongVariant.at(Id) == 2);
-            mayAdd = registers && ended != Ended::NoChange;
+        } else if (command == "download" && ServedRecord() != nullptr && Before.Find(Id) == nullptr) {
+            added.push_back(*ServedRecord());
+            mayAdd = ended != Ended::NoChange;
         } else if (command == "uninstall" && Before.Find(Id) != nullptr) {
             mayRemove = ended == Ended::Success || ended == Ended::Killed;
         } else {
@@ -499,8 +504,25 @@ private:
                 if (record == RecordOf(archive, version[0], version[1])) return true;
             }
         }
-        const auto published = Repository.find(PackageId(record.name));
-        return published != Repository.end() && published->second == record;
+        for (const auto* records : {&Repository, &ShortRecords}) {
+            const auto published = records->find(PackageId(record.name));
+            if (published != records->end() && published->second == record) return true;
+        }
+        return false;
+    }
+
+    // The record that the download's source delivers whole, if any. A server
+    // that announces too little can end the body exactly after a chunk: that
+    // is a package-info file too, with fewer files, and nothing in it tells.
+    const Record* ServedRecord() const {
+        const auto find = [&](const std::map<uint32_t, Record>& records) {
+            const auto found = records.find(Id);
+            return found != records.end() ? &found->second : nullptr;
+        };
+        if (Src == Source::Good || (Src == Source::Wrong && WrongVariant.count(Id) != 0 && WrongVariant.at(Id) == 2)) {
+            return find(Repository);
+        }
+        return Src == Source::Faulty && Fault == "/_short" ? find(ShortRecords) : nullptr;
     }
 
     // After a damage: what the program read is the new truth. A record seen
@@ -644,6 +666,7 @@ private:
     std::map<std::string, std::string> Sibling;
     std::map<uint32_t, Record> Repository;
     std::map<uint32_t, int> WrongVariant;
+    std::map<uint32_t, Record> ShortRecords;  // the repository's records as the server's "short" fault cuts them
     bool DiskFull = false;
 
     StoreModel Model;
@@ -661,6 +684,7 @@ private:
     std::string Name;
     uint32_t Id = 0;
     Source Src = Source::Good;
+    std::string Fault;
     Record Converted;
 };
 
