@@ -435,7 +435,8 @@ void PackageManager::RemoveUnusedFiles() {
         if (name.empty() || name[0] == '.') {
             continue;
         }
-        path.replace(prefixLength, std::string::npos, name);
+        path.resize(prefixLength);
+        path += name;
         if (!used.Contains(path.c_str())) {
             // The listed name itself, never read back as a path: a name that
             // holds separators or ".." must not reach another folder.
