@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "download/PackageRepository.h"
 #include "stress/StoreModel.h"
@@ -295,8 +296,15 @@ private:
                                  ? (0.2 + 0.001 * static_cast<double>(Random() % 1300)) * TimeScale
                                  : typical * 1.5 * static_cast<double>(Random() % 1000) / 1000;
         const auto started = Clock::now();
-        testsupport::ChildProcess child(Program, arguments, Folder.Path(), {"HOME=" + Folder.Path()});
-        if (!child.IsStarted()) return "the program did not start";
+        // Wine, busy, now and then fails to start a program at all.
+        std::unique_ptr<testsupport::ChildProcess> process;
+        for (int attempt = 0; attempt < 3 && (process == nullptr || !process->IsStarted()); ++attempt) {
+            if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            process = std::make_unique<testsupport::ChildProcess>(Program, arguments, Folder.Path(),
+                                                                  std::vector<std::string>{"HOME=" + Folder.Path()});
+        }
+        testsupport::ChildProcess& child = *process;
+        if (!child.IsStarted()) return "the program did not start, three times";
         if (kill) child.KillAfter(std::chrono::microseconds(static_cast<long long>(delay * 1e6)));
         Result = child.Wait(StepLimitSeconds + 5);
         const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
