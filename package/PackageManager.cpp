@@ -281,9 +281,12 @@ bool PackageManager::ReadIndex(FileClass& file) {
         reader.CloseChunk();
     }
     // Lossless when the packages, written back, give the very same bytes:
-    // anything the reader skipped or cut would be lost by the next save.
-    MemoryFile rewritten;
-    IndexLossless = rewritten.Reserve(contents.Size()) && WriteIndex(rewritten) && HoldsLoadedBytes(rewritten);
+    // anything the reader skipped or cut would be lost by the next save. They
+    // are written over the copy they were read from, which is done with.
+    contents.Seek(0, FileClass::FromStart);
+    const bool rewritten = WriteIndex(contents);
+    const int rewrittenLength = contents.Seek(0, FileClass::FromCurrent);
+    IndexLossless = rewritten && HoldsLoadedBytes(contents.GetData(), rewrittenLength);
     return true;
 }
 
@@ -298,15 +301,20 @@ bool PackageManager::WriteIndex(MemoryFile& contents) const {
     return complete;
 }
 
-bool PackageManager::HoldsLoadedBytes(MemoryFile& contents) const {
-    const size_t size = static_cast<size_t>(contents.Size());
-    return size == IndexBytes.size() && (size == 0 || std::memcmp(contents.GetData(), IndexBytes.data(), size) == 0);
+bool PackageManager::HoldsLoadedBytes(const char* bytes, int length) const {
+    const size_t size = static_cast<size_t>(length);
+    return size == IndexBytes.size() && (size == 0 || std::memcmp(bytes, IndexBytes.data(), size) == 0);
 }
 
 bool PackageManager::Save() {
     if (!IndexReadable) {
         SaveFailed = true;
         return false;
+    }
+    // The packages are changed only by adding and removing them: unchanged
+    // since a lossless load or the last save, they are what the index holds.
+    if (IndexOnDisk && IndexLossless && !Changed) {
+        return true;
     }
     MemoryFile contents;
     contents.Reserve(static_cast<int>(IndexBytes.size()));
@@ -316,7 +324,7 @@ bool PackageManager::Save() {
     }
     // A save that would write what is already there writes nothing: the index
     // keeps its file, its time and the disk its quiet.
-    if (IndexOnDisk && HoldsLoadedBytes(contents)) {
+    if (IndexOnDisk && HoldsLoadedBytes(contents.GetData(), contents.Size())) {
         return true;
     }
     StringClass copyPath;
@@ -334,6 +342,7 @@ bool PackageManager::Save() {
     IndexBytes.assign(contents.GetData(), static_cast<size_t>(contents.Size()));
     IndexOnDisk = true;
     IndexLossless = true;
+    Changed = false;
     if (!copyPath.IsEmpty() && DamagedIndexNotice != nullptr) {
         DamagedIndexNotice(Layout.GetDatabasePath(), copyPath);
     }
@@ -399,6 +408,7 @@ Package* PackageManager::AddPackage(ChunkReader& reader) {
         delete package;
         return nullptr;
     }
+    Changed = true;
     return package;
 }
 
@@ -408,10 +418,15 @@ Package* PackageManager::AddPackage(ChunkReader& reader, uint32_t id) {
         delete package;
         return nullptr;
     }
+    Changed = true;
     return package;
 }
 
-bool PackageManager::RemovePackage(Package* package) { return packages.Delete(package); }
+bool PackageManager::RemovePackage(Package* package) {
+    const bool removed = packages.Delete(package);
+    Changed = Changed || removed;
+    return removed;
+}
 
 void PackageManager::RemoveUnusedFiles() {
     // A set that misses a path would delete a file still in use, so nothing is

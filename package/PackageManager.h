@@ -65,6 +65,8 @@ public:
     // as "packages.dat.damaged" (or .2, .3, ...), and fails when it cannot.
     bool Save();
 
+    // The packages in list order. They are changed only by adding and
+    // removing them, never in place: the index is saved by what that changed.
     int GetPackageCount() const { return packages.Count(); }
     Package* GetPackage(int index) const { return packages[index]; }
     // The first package in list order whose name hashes to the identifier.
@@ -86,7 +88,7 @@ public:
 private:
     bool ReadIndex(FileClass& file);
     bool WriteIndex(MemoryFile& contents) const;
-    bool HoldsLoadedBytes(MemoryFile& contents) const;
+    bool HoldsLoadedBytes(const char* bytes, int length) const;
     bool KeepDamagedIndex(StringClass& copyPath);
     bool WriteTemporaryIndex(const char* bytes, int length);
     StringClass TemporaryIndexPath() const;
@@ -101,5 +103,7 @@ private:
     bool IndexReadable = true;
     // The packages give back exactly IndexBytes when written.
     bool IndexLossless = true;
+    // A package was added or removed since the load or the last save.
+    bool Changed = false;
     bool SaveFailed = false;
 };
