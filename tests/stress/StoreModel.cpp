@@ -168,7 +168,6 @@ bool IsInfoFileName(const std::string& name) {
 
 StoreScan StoreScan::Of(const std::string& store) {
     StoreScan scan;
-    scan.indexExists = testsupport::Exists(store + "/packages.dat");
     scan.index = testsupport::ReadFile(store + "/packages.dat");
     for (const std::string& name : testsupport::ListFolder(store)) {
         if (name.rfind("packages.dat.damaged", 0) == 0) {

@@ -59,8 +59,7 @@ struct StoreModel {
 
 // The store folder as found on disk.
 struct StoreScan {
-    bool indexExists = false;
-    std::string index;
+    std::string index;  // empty when there is none
     std::map<uint32_t, std::string> infoFiles;
     std::vector<std::string> strayInfoNames;  // in packages/, neither a package-info file nor a .part
     std::set<std::string> parts;              // store-relative paths ending in ".part"
