@@ -1,6 +1,9 @@
 // An index of installed packages as an older version, a crash or a damaged
 // disk may have left it, loaded by the package manager from a store folder.
 // Whatever it yields must be saved whole and load back the same.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "FuzzScratch.h"
@@ -29,6 +32,11 @@ int WholeTopLevelChunks(const uint8_t* data, size_t size) {
     return at == size ? count : -1;
 }
 
+std::string ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
 
 int FuzzPackageIndex(const uint8_t* data, size_t size) {
@@ -50,6 +58,14 @@ int FuzzPackageIndex(const uint8_t* data, size_t size) {
         FUZZ_CHECK(manager.FindPackage(HashName(package->GetName())) != nullptr);
     }
     FUZZ_CHECK(manager.Save());
+    // An index that is saved as other bytes than it held was kept whole
+    // first. The copy goes again, so that every input meets a store without
+    // one.
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const std::string copy = store + "/packages.dat.damaged";
+    FUZZ_CHECK(ReadBytes(store + "/packages.dat") == input || ReadBytes(copy) == input);
+    std::error_code ignored;
+    std::filesystem::remove(copy, ignored);
 
     PackageManager reloaded(filesystem, layout);
     reloaded.Load();
