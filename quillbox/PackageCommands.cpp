@@ -78,14 +78,12 @@ int RunUninstall(const char* packageName) {
         return 0;
     }
     manager.RemovePackage(package);
-    const bool saved = manager.Save();
-    if (saved) {
-        GetStoreFilesystem().DeleteFile(PackageInfoPath(HashName(package->GetName())));
-    }
+    const StringClass infoPath = PackageInfoPath(HashName(package->GetName()));
     delete package;
-    if (!saved) {
+    if (!manager.Save()) {
         return 1;
     }
+    GetStoreFilesystem().DeleteFile(infoPath);
     manager.RemoveUnusedFiles();
     PrintOut("Package '%s' is now uninstalled.\r\n", packageName);
     return 0;
