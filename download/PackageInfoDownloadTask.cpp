@@ -4,9 +4,7 @@
 #include <cstdint>
 
 #include "download/EscapeUrlPath.h"
-#include "file/ChunkReader.h"
 #include "file/FileClass.h"
-#include "package/Package.h"
 #include "package/PackageManager.h"
 
 namespace {
@@ -62,21 +60,16 @@ void PackageInfoDownloadTask::Complete() {
 }
 
 bool PackageInfoDownloadTask::RegisterPackage() {
-    // A body cut short (a server that announced less than the file) ends in
-    // part of a chunk; read anyway, it would register the package with only
-    // some of its files, and every later download would trust that list.
-    if (Package::IsCutShort(buffer)) {
-        return false;
-    }
-    // What arrived may describe another package, or be no package-info file
-    // at all (an error page served with status 200). Such a record has no
-    // place in the index.
-    ChunkReader reader(&buffer);
+    // A body cut short (a server that announced less than the file) would
+    // register the package with only some of its files, and every later
+    // download would trust that list; what arrived may also describe another
+    // package, or be no package-info file at all (an error page served with
+    // status 200). Neither has a place in the index.
     PackageManager& manager = PackageManager::GetInstance();
-    if (manager.AddPackage(reader, packageId) == nullptr) {
+    if (manager.AddPackageInfo(buffer, packageId) == nullptr) {
         return false;
     }
-    // An index that did not reach the disk is tried again, and its failure
-    // reported, when the command ends; the download has failed either way.
+    // An index that did not reach the disk is reported when the command ends;
+    // the download has failed either way.
     return manager.Save();
 }

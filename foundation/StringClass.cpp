@@ -351,14 +351,11 @@ FormatBuffer::FormatBuffer(const char* format, ...) : Length(0), Heap(nullptr), 
 FormatBuffer::~FormatBuffer() { delete[] Heap; }
 
 bool EqualsIgnoringAsciiCase(const char* left, const char* right) {
-    const auto lower = [](unsigned char byte) { return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte; };
     for (;; ++left, ++right) {
-        const unsigned char a = static_cast<unsigned char>(*left);
-        const unsigned char b = static_cast<unsigned char>(*right);
-        if (lower(a) != lower(b)) {
+        if (AsciiLower(*left) != AsciiLower(*right)) {
             return false;
         }
-        if (a == 0) {
+        if (*left == 0) {
             return true;
         }
     }

@@ -56,6 +56,12 @@ private:
 // A new string formatted like StringClass::Format.
 StringClass FormatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The byte with an ASCII capital letter made small; every other byte as it is
+// (names are in the game's single-byte set).
+inline char AsciiLower(char character) {
+    return character >= 'A' && character <= 'Z' ? static_cast<char>(character - 'A' + 'a') : character;
+}
+
 // True when both texts are equal once ASCII letters are taken without regard
 // to case; other bytes must match exactly.
 bool EqualsIgnoringAsciiCase(const char* left, const char* right);

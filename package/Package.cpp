@@ -40,7 +40,7 @@ bool BeginsChunk(const unsigned char* tail, int length, uint32_t id) {
 }
 
 bool WriteText(ChunkWriter& writer, const StringClass& text) {
-    const int expected = 2 + (text.GetLength() & 0xFFFF);
+    const int expected = 2 + text.GetLength();
     return writer.WriteString(text) == expected;
 }
 

@@ -412,7 +412,11 @@ Package* PackageManager::AddPackage(ChunkReader& reader) {
     return package;
 }
 
-Package* PackageManager::AddPackage(ChunkReader& reader, uint32_t id) {
+Package* PackageManager::AddPackageInfo(FileClass& file, uint32_t id) {
+    if (Package::IsCutShort(file)) {
+        return nullptr;
+    }
+    ChunkReader reader(&file);
     Package* package = new (std::nothrow) Package(reader);
     if (package == nullptr || !package->HasId(id) || !packages.Add(package)) {
         delete package;

@@ -74,9 +74,11 @@ public:
     // Reads one record from a package-info stream and appends it. A stream
     // without a record still adds a package; null only when memory ran out.
     Package* AddPackage(ChunkReader& reader);
-    // Reads one record and appends it only when it describes the package
-    // `id` (see Package::HasId); null otherwise.
-    Package* AddPackage(ChunkReader& reader, uint32_t id);
+    // Reads a package-info file from its start and appends its record only
+    // when the file is not cut short (Package::IsCutShort) and the record
+    // describes the package `id` (Package::HasId); null otherwise. Install and
+    // download both register packages through it.
+    Package* AddPackageInfo(FileClass& file, uint32_t id);
     // Takes the package out of the list, keeping the order of the others; the
     // caller deletes it. False when it is not in the list.
     bool RemovePackage(Package* package);

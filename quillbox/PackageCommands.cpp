@@ -1,6 +1,5 @@
 #include <cstdint>
 
-#include "file/ChunkReader.h"
 #include "file/FileClass.h"
 #include "foundation/HashName.h"
 #include "foundation/StringClass.h"
@@ -51,10 +50,7 @@ int RunInstall(const char* packageName) {
         store.ReturnFile(file);
         return 1;
     }
-    // The same rule as for a downloaded one: a file cut off inside a chunk
-    // would register the package with only some of its files.
-    ChunkReader reader(file);
-    const Package* package = Package::IsCutShort(*file) ? nullptr : manager.AddPackage(reader, id);
+    const Package* package = manager.AddPackageInfo(*file, id);
     file->Close();
     store.ReturnFile(file);
     if (package == nullptr) {
