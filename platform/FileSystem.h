@@ -36,8 +36,45 @@ int64_t FileSize(FileHandle file);
 
 bool CloseFile(FileHandle file);
 
-// Forces written data to the disk.
+// Forces the file's written data to the disk.
 bool FlushFile(FileHandle file);
+
+// Data written to a file can be lost by a power cut until it is forced to the
+// disk, and a new name (a file created, renamed or deleted) until its folder
+// is synced. Forcing files one by one makes the disk wait for each; these
+// force many together.
+
+// Starts writing length bytes of the file from offset to the disk and returns
+// at once: the disk works while more is written, and a later force finds
+// little left to do. It makes nothing durable by itself.
+void StartWriteBack(FileHandle file, int64_t offset, int64_t length);
+
+// Forces the data of a group of written files at once. Opened before the first
+// of them is written, so that a write-back that fails in between is reported.
+class DataForcer {
+public:
+    DataForcer() = default;
+    ~DataForcer();
+    DataForcer(const DataForcer&) = delete;
+    DataForcer& operator=(const DataForcer&) = delete;
+
+    // Begins a group of files that lie on the file system of the folder.
+    bool Open(const char* folder);
+    // A file of the group, still open and written whole: its data is durable
+    // once the next Force succeeds. Where the system can only force files one
+    // by one (Windows), it is forced here.
+    bool Include(FileHandle file);
+    // Makes the data of every file included since Open durable; false when
+    // any of it may not have reached the disk.
+    bool Force();
+
+private:
+    intptr_t Handle = -1;
+    bool Failed = false;
+};
+
+// Makes the names created, renamed or deleted in the folder durable.
+bool SyncFolder(const char* folder);
 
 // The modification time as a DOS date (high 16 bits) and time (low 16 bits)
 // in local time; 0 when it cannot be had.
@@ -53,6 +90,9 @@ void SetLastErrorNumber(int code);
 // names its files itself and tells names apart by letter case, so a lookup
 // that ignored it would take another file for the one asked about.
 bool PathExists(const char* path);
+// The size of the file under exactly this spelling; -1 when there is none (a
+// folder is none).
+int64_t PathFileSize(const char* path);
 
 bool DeleteFile(const char* path);
 // Copies source over destination, replacing it when it exists.
@@ -60,7 +100,8 @@ bool CopyFile(const char* source, const char* destination);
 // Moves source to destination; fails when destination already exists.
 bool MoveFile(const char* source, const char* destination);
 // Replaces destination by source in one step, so readers see either the old
-// or the new file, never a partial one.
+// or the new file, never a partial one. The new name is durable once the
+// folder is synced.
 bool ReplaceFile(const char* source, const char* destination);
 
 // Creates one folder; its parent must exist. True also when it already exists

@@ -181,23 +181,6 @@ bool CopyContents(int source, int destination) {
     }
 }
 
-std::string ParentFolder(const std::string& native) {
-    const size_t slash = native.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : native.substr(0, slash);
-}
-
-// Makes a completed rename survive a crash; failure only loses durability.
-void SyncFolder(const std::string& folder) {
-    const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor >= 0) {
-        fsync(descriptor);
-        close(descriptor);
-    }
-}
-
 bool ToDosDateTime(time_t seconds, uint32_t& dosDateTime) {
     tm local;
     if (localtime_r(&seconds, &local) == nullptr) {
@@ -249,7 +232,9 @@ FileHandle OpenFile(const char* path, int rights) {
     do {
         descriptor = open(native.c_str(), flags | O_CLOEXEC | O_LARGEFILE, 0644);
     } while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0 || RefuseFolder(descriptor)) {
+    // Opening a folder for writing fails by itself; for reading it is refused
+    // here.
+    if (descriptor < 0 || (rights == 1 && RefuseFolder(descriptor))) {
         return InvalidFileHandle;
     }
     return descriptor;
@@ -291,6 +276,42 @@ bool CloseFile(FileHandle file) {
 
 bool FlushFile(FileHandle file) { return fsync(file) == 0; }
 
+void StartWriteBack(FileHandle file, int64_t offset, int64_t length) {
+    sync_file_range(file, static_cast<off64_t>(offset), static_cast<off64_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
+DataForcer::~DataForcer() {
+    if (Handle != -1) {
+        close(static_cast<int>(Handle));
+    }
+}
+
+// One syncfs forces the data of every file of the group with a single flush
+// of the disk, where forcing each file would flush it once per file. Write-back
+// errors are reported to descriptors opened before them, hence the open here.
+bool DataForcer::Open(const char* folder) {
+    if (Handle != -1) {
+        close(static_cast<int>(Handle));
+    }
+    Handle = open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Failed = Handle == -1;
+    return !Failed;
+}
+
+bool DataForcer::Include(FileHandle) { return !Failed; }
+
+bool DataForcer::Force() { return !Failed && syncfs(static_cast<int>(Handle)) == 0; }
+
+bool SyncFolder(const char* folder) {
+    const int descriptor = open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return false;
+    }
+    const bool synced = fsync(descriptor) == 0;
+    close(descriptor);
+    return synced;
+}
+
 uint32_t GetFileDosDateTime(FileHandle file) {
     struct stat status;
     uint32_t dosDateTime = 0;
@@ -316,6 +337,14 @@ void SetLastErrorNumber(int code) { errno = code; }
 bool PathExists(const char* path) {
     struct stat status;
     return stat(NativePath(path).c_str(), &status) == 0;
+}
+
+int64_t PathFileSize(const char* path) {
+    struct stat status;
+    if (stat(NativePath(path).c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return -1;
+    }
+    return static_cast<int64_t>(status.st_size);
 }
 
 bool DeleteFile(const char* path) { return unlink(NativePath(path).c_str()) == 0; }
@@ -374,12 +403,7 @@ bool MoveFile(const char* source, const char* destination) {
 }
 
 bool ReplaceFile(const char* source, const char* destination) {
-    const std::string to = NativePath(destination);
-    if (rename(NativePath(source).c_str(), to.c_str()) != 0) {
-        return false;
-    }
-    SyncFolder(ParentFolder(to));
-    return true;
+    return rename(NativePath(source).c_str(), NativePath(destination).c_str()) == 0;
 }
 
 bool CreateFolder(const char* path) {

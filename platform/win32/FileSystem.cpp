@@ -136,6 +136,30 @@ bool CloseFile(FileHandle file) { return CloseHandle(ToHandle(file)) != 0; }
 
 bool FlushFile(FileHandle file) { return FlushFileBuffers(ToHandle(file)) != 0; }
 
+// Windows can start no write-back of its own accord; the file is forced as a
+// whole before it is moved.
+void StartWriteBack(FileHandle, int64_t, int64_t) {}
+
+DataForcer::~DataForcer() = default;
+
+bool DataForcer::Open(const char*) {
+    Handle = 0;
+    Failed = false;
+    return true;
+}
+
+// Forcing a whole volume takes rights that a user does not have, so each file
+// is forced by itself, before it is moved into place.
+bool DataForcer::Include(FileHandle file) {
+    Failed = Failed || Handle == -1 || FlushFileBuffers(ToHandle(file)) == 0;
+    return !Failed;
+}
+
+bool DataForcer::Force() { return Handle != -1 && !Failed; }
+
+// A folder cannot be flushed on Windows; the moves write through instead.
+bool SyncFolder(const char*) { return true; }
+
 uint32_t GetFileDosDateTime(FileHandle file) {
     FILETIME written;
     FILETIME local;
@@ -170,11 +194,24 @@ void SetLastErrorNumber(int code) {
 
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+int64_t PathFileSize(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return -1;
+    }
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 bool DeleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
 bool CopyFile(const char* source, const char* destination) { return CopyFileA(source, destination, FALSE) != 0; }
 
-bool MoveFile(const char* source, const char* destination) { return MoveFileA(source, destination) != 0; }
+// The moves return only once they are on the disk, as far as Windows promises
+// that; the file's own data was forced before.
+bool MoveFile(const char* source, const char* destination) {
+    return MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH) != 0;
+}
 
 bool ReplaceFile(const char* source, const char* destination) {
     return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

@@ -67,13 +67,17 @@ TEST(FileSystemTest, WritingUsesThePathAsSpelled) {
 }
 #endif
 
-TEST(FileSystemTest, FoldersCannotBeOpenedAsFiles) {
+TEST(FileSystemTest, FoldersCannotBeOpenedAsFilesNorHaveAFileSize) {
     TempDir folder;
     testsupport::MakeFolders(folder / "sub");
-    for (int rights : {0, 1}) {
+    for (int rights : {0, 1, 2}) {
         EXPECT_EQ(platform::OpenFile((folder / "sub").c_str(), rights), platform::InvalidFileHandle);
     }
     EXPECT_TRUE(platform::PathExists((folder / "sub").c_str()));
+    WriteFile(folder / "sub/five", "12345");
+    EXPECT_EQ(platform::PathFileSize((folder.Path() + "\\sub\\five").c_str()), 5);
+    EXPECT_EQ(platform::PathFileSize((folder / "sub").c_str()), -1);
+    EXPECT_EQ(platform::PathFileSize((folder / "sub/gone").c_str()), -1);
 }
 
 TEST(FileSystemTest, ReplaceSwapsInTheNewFileWhole) {
