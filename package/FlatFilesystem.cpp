@@ -38,6 +38,12 @@ bool FlatFilesystem::ReplaceFile(const char* source, const char* destination) {
     return platform::ReplaceFile(GetFullPath(source), GetFullPath(destination));
 }
 
+bool FlatFilesystem::SyncFolder(const char* path) { return platform::SyncFolder(GetFullPath(path)); }
+
+bool FlatFilesystem::HasFileOfSize(const char* path, int64_t size) {
+    return platform::PathFileSize(GetFullPath(path)) == size;
+}
+
 bool FlatFilesystem::ListFolder(const char* path, std::vector<std::string>& names) {
     return platform::ListFolder(GetFullPath(path), names);
 }
@@ -108,5 +114,10 @@ void CreateParentFolders(const char* path) {
         return;
     }
     CreateParentFolders(parent);
-    platform::CreateFolder(parent);
+    // A file made durable in a folder whose own name a power cut takes back
+    // would be lost with it.
+    if (platform::CreateFolder(parent)) {
+        const StringClass grandparent = GetParentPath(parent);
+        platform::SyncFolder(grandparent.IsEmpty() ? "." : grandparent.Peek());
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,13 @@ public:
     // Forces what was written to an open file object from GetFile onto the disk.
     virtual bool FlushFile(FileClass* file) = 0;
     // Puts source in the place of destination in one step, so that the
-    // destination is always either the old or the new file.
+    // destination is always either the old or the new file. The new name is
+    // durable once the folder is synced.
     virtual bool ReplaceFile(const char* source, const char* destination) = 0;
+    // Makes the names created, renamed or deleted in the folder durable.
+    virtual bool SyncFolder(const char* path) = 0;
+    // True when a file (not a folder) of that name holds exactly size bytes.
+    virtual bool HasFileOfSize(const char* path, int64_t size) = 0;
     // The names in a folder, those beginning with a dot included; false when
     // the folder cannot be read.
     virtual bool ListFolder(const char* path, std::vector<std::string>& names) = 0;
@@ -53,6 +59,8 @@ public:
     void DeleteFile(const char* path) override;
     bool FlushFile(FileClass* file) override;
     bool ReplaceFile(const char* source, const char* destination) override;
+    bool SyncFolder(const char* path) override;
+    bool HasFileOfSize(const char* path, int64_t size) override;
     bool ListFolder(const char* path, std::vector<std::string>& names) override;
     bool DeleteListedFile(const char* folder, const char* name) override;
 
@@ -76,5 +84,6 @@ StringClass SanitizeFileName(const char* name);
 // only a leading one.
 StringClass GetParentPath(const char* path);
 
-// Creates every missing folder above the path, outermost first.
+// Creates every missing folder above the path, outermost first, and makes
+// each new folder's name durable before anything is put into it.
 void CreateParentFolders(const char* path);

@@ -332,10 +332,15 @@ bool PackageManager::Save() {
         SaveFailed = true;
         return false;
     }
-    // The old index is replaced only by a new one known to be whole.
+    // The old index is replaced only by a new one known to be whole, and the
+    // save counts only once the replacement is durable.
     if (!WriteTemporaryIndex(contents.GetData(), contents.Size()) ||
         !Store.ReplaceFile(TemporaryIndexPath(), Layout.GetDatabasePath())) {
         Store.DeleteFile(TemporaryIndexPath());
+        SaveFailed = true;
+        return false;
+    }
+    if (!Store.SyncFolder(IndexFolder())) {
         SaveFailed = true;
         return false;
     }
@@ -368,6 +373,10 @@ bool PackageManager::KeepDamagedIndex(StringClass& copyPath) {
             Store.DeleteFile(temporaryPath);
             return false;
         }
+        // The copy must outlive a power cut that the new index survives.
+        if (!Store.SyncFolder(IndexFolder())) {
+            return false;
+        }
         copyPath = candidate;
         return true;
     }
@@ -392,6 +401,8 @@ bool PackageManager::WriteTemporaryIndex(const char* bytes, int length) {
 }
 
 StringClass PackageManager::TemporaryIndexPath() const { return StringClass(Layout.GetDatabasePath()) + ".new"; }
+
+StringClass PackageManager::IndexFolder() const { return GetParentPath(Layout.GetDatabasePath()); }
 
 Package* PackageManager::FindPackage(uint32_t id) const {
     for (int index = 0; index < packages.Count(); ++index) {

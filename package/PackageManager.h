@@ -94,6 +94,8 @@ private:
     bool KeepDamagedIndex(StringClass& copyPath);
     bool WriteTemporaryIndex(const char* bytes, int length);
     StringClass TemporaryIndexPath() const;
+    // The store-relative folder of the index ("" for the store folder).
+    StringClass IndexFolder() const;
 
     Filesystem& Store;
     DirectoryStructure& Layout;
