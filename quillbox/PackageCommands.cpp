@@ -79,8 +79,13 @@ int RunUninstall(const char* packageName) {
     if (!manager.Save()) {
         return 1;
     }
-    GetStoreFilesystem().DeleteFile(infoPath);
-    manager.RemoveUnusedFiles();
+    FlatFilesystem& store = GetStoreFilesystem();
+    store.DeleteFile(infoPath);
+    // The package-info file must be gone for good before the files it lists
+    // go: brought back by a power cut, it would list files that are no more.
+    if (store.SyncFolder(GetParentPath(infoPath))) {
+        manager.RemoveUnusedFiles();
+    }
     PrintOut("Package '%s' is now uninstalled.\r\n", packageName);
     return 0;
 }
