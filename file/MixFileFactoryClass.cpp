@@ -130,6 +130,18 @@ const FileInfoStruct* MixFileFactoryClass::FindEntry(const char* name) const {
 
 bool MixFileFactoryClass::HasEntry(const char* name) const { return FindEntry(name) != nullptr; }
 
+bool MixFileFactoryClass::FindMember(const char* name, int64_t archiveSize, int64_t& start, int64_t& length) const {
+    const FileInfoStruct* entry = FindEntry(name);
+    if (entry == nullptr || StartOffset + entry->Offset <= 0) {
+        return false;
+    }
+    start = int64_t{StartOffset} + entry->Offset;
+    // As a window: a length of -1, or more than remains, means the rest.
+    const int64_t remaining = std::max<int64_t>(archiveSize - start, 0);
+    length = entry->Size == -1 || entry->Size >= remaining ? remaining : std::max(entry->Size, 0);
+    return true;
+}
+
 FileClass* MixFileFactoryClass::GetFile(const char* name) {
     const FileInfoStruct* entry = FindEntry(name);
     // A window cannot start on the header: offset 0 would mean the whole

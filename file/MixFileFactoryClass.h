@@ -38,6 +38,10 @@ public:
     // True when the index has an entry for the name, also one that GetFile
     // refuses because its offset is not valid.
     bool HasEntry(const char* name) const;
+    // Where the member that GetFile would give lies in the archive file: its
+    // start and its length, cut at the end of a file of archiveSize bytes as
+    // GetFile's window is. False for a name that GetFile refuses.
+    bool FindMember(const char* name, int64_t archiveSize, int64_t& start, int64_t& length) const;
 
     bool IsValid = false;
 

@@ -1,16 +1,24 @@
 #include "quillbox/ConvertMixFile.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "file/ChunkWriter.h"
 #include "file/FileClass.h"
 #include "file/MemoryFile.h"
 #include "file/MixFileFactoryClass.h"
+#include "file/RawFileClass.h"
 #include "foundation/Crc32.h"
 #include "foundation/HashName.h"
 #include "foundation/StringClass.h"
 #include "foundation/VectorClass.h"
 #include "package/DirectoryStructure.h"
+#include "package/DurableBatch.h"
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageFileInfo.h"
@@ -20,42 +28,78 @@
 
 namespace {
 
-// Larger than the 16384-byte read-ahead of the member's file, so the copy reads
-// straight from the archive, and large enough that a big archive is not
-// copied in hundreds of thousands of small writes.
+constexpr const char* ContentFolder = "files";
+
+// Larger than the 16384-byte read-ahead of the archive file, so that a large
+// member is read straight from the archive, and large enough that a big
+// archive is not copied in hundreds of thousands of small writes.
 constexpr int CopyBufferSize = 65536;
 
 // Files are written under a temporary name and renamed into place once
-// complete, so a name in the store never stands for a file that was cut short.
+// complete and on the disk, so a name in the store never stands for a file
+// that was cut short.
 constexpr const char* PartSuffix = ".part";
 
 // A member is copied before its checksum, and so its store name, is known.
 // Its temporary name is numbered by the member's place in the name table;
 // uninstall's cleanup removes one that a crash leaves behind.
-StringClass MemberPartPath(int index) { return FormatString("files/convert-%d%s", index, PartSuffix); }
+StringClass MemberPartPath(int index) { return FormatString("%s/convert-%d%s", ContentFolder, index, PartSuffix); }
 
-// One conversion: the archive, the store it fills and the one copy buffer
-// that every member passes through.
+// One conversion: the archive, read through one open file from member to
+// member, the store it fills and the one copy buffer that every member passes
+// through. The content files get their names together, once all of them are
+// on the disk, and only then is the package-info file that lists them placed.
 class MixConversion {
 public:
     MixConversion(Package& package, const char* archiveName, FileFactoryClass& factory, FlatFilesystem& store,
                   DirectoryStructure& layout)
-        : package(package), archiveName(archiveName), archive(archiveName, &factory), store(store), layout(layout) {}
+        : package(package),
+          archiveName(archiveName),
+          factory(factory),
+          archive(archiveName, &factory),
+          store(store),
+          layout(layout) {}
+    ~MixConversion() {
+        if (archiveFile != nullptr) {
+            factory.ReturnFile(archiveFile);
+        }
+    }
+    MixConversion(const MixConversion&) = delete;
+    MixConversion& operator=(const MixConversion&) = delete;
 
     ConvertResult Run();
 
 private:
+    bool OpenArchiveFile();
+    bool ConvertMembers(const DynamicVectorClass<StringClass>& names);
+    void ReadContentFolder();
     bool ConvertMember(int index, const char* name);
-    bool CopyMember(FileClass& member, FileClass* target, uint32_t& crc);
-    bool PlaceContentFile(const StringClass& partPath, const StringClass& path, bool partWritten, bool complete);
+    bool ReachMember(int64_t start);
+    bool CopyMember(int64_t length, FileClass* copy, uint32_t& crc);
+    bool IsPresent(const StringClass& path, int size);
+    bool PlaceContentFile(const StringClass& partPath, const PackageFileInfo& info, bool complete);
     bool WritePackageInfo();
-    bool WriteWhole(MemoryFile& record, const StringClass& path);
+    bool WriteWhole(MemoryFile& record, FileClass& file);
 
     Package& package;
     const char* archiveName;
+    FileFactoryClass& factory;
     MixFileFactoryClass archive;
     FlatFilesystem& store;
     DirectoryStructure& layout;
+    FileClass* archiveFile = nullptr;
+    int64_t archiveSize = 0;
+    // Where the reader stands in the archive file.
+    int64_t archivePosition = 0;
+    // Begun once the store folder exists, before the first member is written.
+    std::optional<DurableBatch> contents;
+    // The names in the content folder when the conversion began: a name not
+    // among them needs no look of its own.
+    std::unordered_set<std::string> contentNames;
+    // Every member's copy is written through this one file object, in the
+    // content folder made once at the start.
+    RawFileClass target;
+    WriteBackPacer pacer;
     bool skipped = false;
     unsigned char buffer[CopyBufferSize];
 };
@@ -72,10 +116,14 @@ ConvertResult MixConversion::Run() {
     PackageManager::LockStore(store, storeLock);
     DynamicVectorClass<StringClass> names;
     archive.GetFileNames(names);
-    for (int index = 0; index < names.Count(); ++index) {
-        if (!ConvertMember(index, names[index])) {
-            return ConvertResult::Abandoned;
-        }
+    if (names.Count() > 0 && !OpenArchiveFile()) {
+        PrintError("Failed to open input file '%s'.\r\n", archiveName);
+        return ConvertResult::Abandoned;
+    }
+    contents.emplace(store, ContentFolder);
+    if (!ConvertMembers(names)) {
+        PrintError("Failed to open file.\r\n");
+        return ConvertResult::Abandoned;
     }
     if (!WritePackageInfo()) {
         return ConvertResult::InfoFileFailed;
@@ -83,12 +131,45 @@ ConvertResult MixConversion::Run() {
     return skipped ? ConvertResult::MembersSkipped : ConvertResult::Converted;
 }
 
+// Stops at the first member that cannot be stored; the content files copied
+// before it get their names all the same, as in any conversion that stops on
+// the way.
+bool MixConversion::ConvertMembers(const DynamicVectorClass<StringClass>& names) {
+    if (names.Count() > 0) {
+        ReadContentFolder();
+    }
+    bool stored = true;
+    for (int index = 0; stored && index < names.Count(); ++index) {
+        stored = ConvertMember(index, names[index]);
+    }
+    return contents->Commit() && stored;
+}
+
+void MixConversion::ReadContentFolder() {
+    CreateParentFolders(store.GetFullPath(MemberPartPath(0)));
+    std::vector<std::string> listed;
+    store.ListFolder(ContentFolder, listed);
+    contentNames.insert(listed.begin(), listed.end());
+}
+
+// The archive file is opened once for all members: a file object per member
+// would open it again, and ask for its size, each time.
+bool MixConversion::OpenArchiveFile() {
+    archiveFile = factory.GetFile(archiveName);
+    if (archiveFile == nullptr || !archiveFile->Open(FileClass::ReadOnly)) {
+        return false;
+    }
+    archiveSize = archiveFile->Size();
+    return archiveSize >= 0;
+}
+
 // False when the conversion must be abandoned. A name that the index does not
 // hold, or holds with an offset that cannot be read, has no bytes to store, so
 // it is left out of the package.
 bool MixConversion::ConvertMember(int index, const char* name) {
-    FileClass* member = archive.GetFile(name);
-    if (member == nullptr) {
+    int64_t start = 0;
+    int64_t length = 0;
+    if (!archive.FindMember(name, archiveSize, start, length)) {
         if (archive.HasEntry(name)) {
             PrintError("Skipping '%s': its entry in the archive index is not valid.\r\n", name);
         } else {
@@ -97,96 +178,113 @@ bool MixConversion::ConvertMember(int index, const char* name) {
         skipped = true;
         return true;
     }
-    // A member that does not open would be read again from its start by every
-    // Read, so reading it would never end.
-    if (!member->Open(FileClass::ReadOnly)) {
-        archive.ReturnFile(member);
-        PrintError("Failed to open input file '%s'.\r\n", archiveName);
-        return false;
-    }
     const StringClass partPath = MemberPartPath(index);
-    FileClass* target = store.GetFile(partPath);
-    const bool partWritten = target->Open(FileClass::WriteOnly) != 0;
+    const bool partWritten = target.Open(store.GetFullPath(partPath), FileClass::WriteOnly) != 0;
     uint32_t crc = 0;
-    const bool complete = CopyMember(*member, partWritten ? target : nullptr, crc);
-    store.ReturnFile(target);
-    const PackageFileInfo info(crc, member->Size(), name);
-    member->Close();
-    archive.ReturnFile(member);
+    const bool complete = ReachMember(start) && CopyMember(length, partWritten ? &target : nullptr, crc);
+    const PackageFileInfo info(crc, static_cast<int>(length), name);
     package.AddFile(info);
-    const bool stored = PlaceContentFile(partPath, layout.GetContentFilePath(info), partWritten, complete);
-    if (!stored) {
-        PrintError("Failed to open file.\r\n");
+    return PlaceContentFile(partPath, info, partWritten && complete);
+}
+
+// Members usually follow one another, so the reader mostly stands where the
+// next one begins and need not move.
+bool MixConversion::ReachMember(int64_t start) {
+    if (start != archivePosition) {
+        if (archiveFile->Seek(static_cast<int>(start), FileClass::FromStart) != start) {
+            return false;
+        }
+        archivePosition = start;
     }
-    return stored;
+    return true;
 }
 
 // Reads the member once, to its end, for its checksum, and copies what it
-// reads to the target when there is one. Complete only when every byte of the
-// member reached the target: a write that comes out short (a full disk) stops
+// reads to the copy when there is one. Complete only when every byte of the
+// member reached the copy: a write that comes out short (a full disk) stops
 // the copy but not the checksum, and a read that ends early fails it.
-bool MixConversion::CopyMember(FileClass& member, FileClass* target, uint32_t& crc) {
+bool MixConversion::CopyMember(int64_t length, FileClass* copy, uint32_t& crc) {
     Crc32 checksum;
-    bool intact = target != nullptr;
+    bool intact = copy != nullptr;
     int64_t total = 0;
-    for (;;) {
-        const int got = member.Read(buffer, CopyBufferSize);
+    pacer.Reset();
+    while (total < length) {
+        const int got = archiveFile->Read(buffer, static_cast<int>(std::min<int64_t>(length - total, CopyBufferSize)));
         if (got <= 0) {
             break;
         }
         checksum.Update(buffer, static_cast<size_t>(got));
-        intact = intact && target->Write(buffer, got) == got;
+        intact = intact && copy->Write(buffer, got) == got;
+        if (intact) {
+            pacer.Wrote(*copy, got);
+        }
         total += got;
     }
+    archivePosition += total;
     crc = checksum.Value();
-    return intact && total == member.Size();
+    return intact && total == length;
 }
 
-// An existing file of the same checksum and name is shared, not rewritten;
-// otherwise the complete copy takes that name.
-bool MixConversion::PlaceContentFile(const StringClass& partPath, const StringClass& path, bool partWritten,
-                                     bool complete) {
-    bool stored = store.FileExists(path);
-    bool moved = false;
-    if (!stored && complete) {
-        store.MoveFile(partPath, path);
-        stored = moved = store.FileExists(path);
+// A content file of the same checksum, name and size; one of another size
+// was cut short and is replaced.
+bool MixConversion::IsPresent(const StringClass& path, int size) {
+    if (contents->Holds(path)) {
+        return true;
     }
-    if (partWritten && !moved) {
+    const char* name = path.Peek() + std::strlen(ContentFolder) + 1;
+    return contentNames.count(name) != 0 && store.HasFileOfSize(path, size);
+}
+
+// An existing file is shared, not rewritten. Otherwise the complete copy takes
+// the name when the batch is committed.
+bool MixConversion::PlaceContentFile(const StringClass& partPath, const PackageFileInfo& info, bool complete) {
+    const StringClass path = layout.GetContentFilePath(info);
+    const bool shared = IsPresent(path, info.size);
+    const bool held = !shared && complete && contents->Hold(target, partPath, path, info.size);
+    const bool opened = target.IsOpen();
+    target.Close();
+    if (opened && !held) {
         store.DeleteFile(partPath);
     }
-    return stored;
+    return shared || held;
 }
 
 // Written last, so that a package-info file only names content files that are
-// in the store, and replaced in one step, so that an older one survives a
-// failed write. The record is put together in memory, where its headers are
-// rewritten for free, and reaches the disk in one piece.
+// durably in the store, and replaced in one step, so that an older one
+// survives a failed write. The record is put together in memory, where its
+// headers are rewritten for free, and reaches the disk in one piece.
 bool MixConversion::WritePackageInfo() {
     const StringClass fileName = FormatString("%08x.kpi", static_cast<unsigned>(HashName(package.GetName())));
     const StringClass path = layout.GetPackageInfoPath(fileName);
     const StringClass partPath = path + PartSuffix;
     MemoryFile record;
     ChunkWriter writer(&record);
-    const bool written = package.Save(writer) && WriteWhole(record, partPath) && store.ReplaceFile(partPath, path);
+    FileClass* file = store.GetFile(partPath);
+    DurableBatch info(store, GetParentPath(path));
+    bool written = package.Save(writer) && file->Open(FileClass::WriteOnly) && WriteWhole(record, *file) &&
+                   info.Hold(*file, partPath, path, record.Size());
+    const bool opened = file->IsOpen();
+    file->Close();
+    store.ReturnFile(file);
+    written = written && info.Commit();
     if (!written) {
-        store.DeleteFile(partPath);
+        if (opened) {
+            store.DeleteFile(partPath);
+        }
         PrintError("Failed to open output file '%s'.\r\n", store.GetFullPath(path).Peek());
     }
     return written;
 }
 
-bool MixConversion::WriteWhole(MemoryFile& record, const StringClass& path) {
-    FileClass* file = store.GetFile(path);
-    bool written = file->Open(FileClass::WriteOnly) && record.Seek(0, FileClass::FromStart) == 0;
+bool MixConversion::WriteWhole(MemoryFile& record, FileClass& file) {
+    bool written = record.Seek(0, FileClass::FromStart) == 0;
     while (written) {
         const int got = record.Read(buffer, CopyBufferSize);
         if (got <= 0) {
             break;
         }
-        written = file->Write(buffer, got) == got;
+        written = file.Write(buffer, got) == got;
     }
-    store.ReturnFile(file);
     return written;
 }
 

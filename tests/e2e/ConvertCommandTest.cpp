@@ -248,18 +248,21 @@ TEST_F(ConvertCommandTest, ZeroLengthMemberGivesChecksumZeroAndAnEmptyContentFil
     EXPECT_EQ(ReadFile(InfoPath("Zero")), PackageInfo("Zero", "1.0", "Jane Doe", members));
 }
 
-TEST_F(ConvertCommandTest, SecondConversionRewritesNoContentFileAndReplacesThePackageInfoFile) {
-    const std::vector<Member> members = {Stored("a.txt", "alpha"), Stored("b.txt", "beta")};
-    PutGameArchive("Twice.mix", MixWriter().Add("a.txt", "alpha").Add("b.txt", "beta"));
+TEST_F(ConvertCommandTest, SecondConversionRewritesOnlyContentFilesOfAnotherSizeAndReplacesThePackageInfoFile) {
+    const std::vector<Member> members = {Stored("a.txt", "alpha"), Stored("b.txt", "beta"), Stored("c.txt", "gamma")};
+    PutGameArchive("Twice.mix", MixWriter().Add("a.txt", "alpha").Add("b.txt", "beta").Add("c.txt", "gamma"));
     ExpectSuccess(Convert("Twice.mix", "1"));
     const auto firstTime = WriteTimeOf(ContentPath(members[0]));
-    // A file under an existing name is trusted, whatever it holds.
+    // A file of the member's size under its name is trusted, whatever it
+    // holds; one of another size was cut short (by a power cut, say).
     WriteFile(ContentPath(members[1]), "kept");
+    WriteFile(ContentPath(members[2]), "ga");
 
     ExpectSuccess(Convert("Twice.mix", "2"));
 
     EXPECT_EQ(WriteTimeOf(ContentPath(members[0])), firstTime);
     EXPECT_EQ(ReadFile(ContentPath(members[1])), "kept");
+    EXPECT_EQ(ReadFile(ContentPath(members[2])), "gamma");
     EXPECT_EQ(ListFolder(StorePath("files")), StoredNames(members));
     EXPECT_EQ(ReadFile(InfoPath("Twice")), PackageInfo("Twice", "2", "Jane Doe", members));
     EXPECT_EQ(ListFolder(StorePath("packages")), std::vector<std::string>{InfoFileName("Twice")});
