@@ -3,6 +3,7 @@
 #include "download/DownloadManager.h"
 #include "download/DownloadTaskRegistry.h"
 #include "package/DirectoryStructure.h"
+#include "package/DurableBatch.h"
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
@@ -20,6 +21,12 @@ PackageDownloadTask::~PackageDownloadTask() {
     }
     for (int index = 0; index < fileTasks.Count(); ++index) {
         LeaveFileTask(fileTasks[index]);
+    }
+    // Files that arrived keep their names also when the download failed, so
+    // that running it again fetches only the rest.
+    DurableBatch& batch = GetContentBatch();
+    if (batch.HoldsAny()) {
+        batch.Commit();
     }
 }
 
@@ -44,13 +51,18 @@ PackageInfoDownloadTask* PackageDownloadTask::StartInfoDownload(
     return task;
 }
 
+// A content file is present only with the size the package lists: one of
+// another size was cut short (by a power cut before its data was forced) and
+// is fetched again. The batch is begun before any file task writes.
 void PackageDownloadTask::DownloadFiles(const Package& package) {
     FlatFilesystem& store = GetStoreFilesystem();
     DirectoryStructure& layout = GetDirectoryStructure();
+    DurableBatch& batch = GetContentBatch();
     DownloadTaskRegistry* registry = DownloadTaskRegistry::GetInstance();
     for (int index = 0; index < package.GetFileCount(); ++index) {
         const PackageFileInfo& fileInfo = package.GetFileInfo(index);
-        if (store.FileExists(layout.GetContentFilePath(fileInfo))) {
+        const StringClass path = layout.GetContentFilePath(fileInfo);
+        if (batch.Holds(path) || store.HasFileOfSize(path, fileInfo.size)) {
             continue;
         }
         PackageFileDownloadTask* task = registry->AcquireFileTask(fileInfo, repositoryUrl, AsFileObserver());
@@ -62,8 +74,10 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
             return;
         }
     }
+    // The files present may have been placed by a program that stopped before
+    // their names were durable.
     if (fileTasks.Count() == 0) {
-        Announce(true);
+        Announce(batch.Commit());
     }
 }
 
@@ -97,7 +111,18 @@ void PackageDownloadTask::OnDownloadFinished(PackageFileDownloadTask*, bool succ
         return;
     }
     ++filesCompleted;
-    if (filesCompleted == fileTasks.Count()) {
+    const bool last = filesCompleted == fileTasks.Count();
+    DurableBatch& batch = GetContentBatch();
+    if (!last && !batch.IsDue()) {
+        return;
+    }
+    // Success is told only once every file the package needs has its name on
+    // the disk, so that a power cut after it takes nothing back; a file that
+    // did not get its name counts as failed.
+    if (!batch.Commit()) {
+        placingFailed = true;
+        Announce(false);
+    } else if (last && !placingFailed) {
         Announce(true);
     }
 }

@@ -3,9 +3,9 @@
 #include "download/EscapeUrlPath.h"
 #include "file/FileClass.h"
 #include "package/DirectoryStructure.h"
+#include "package/DurableBatch.h"
 #include "package/FlatFilesystem.h"
 #include "package/PackageFileInfo.h"
-#include "platform/FileSystem.h"
 
 PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo)
     : repositoryUrl(repositoryUrl),
@@ -25,6 +25,7 @@ void PackageFileDownloadTask::OnStart() {
     if (!partFile->Open(FileClass::WriteOnly)) {
         cancelled = true;
     }
+    pacer.Reset();
 }
 
 void PackageFileDownloadTask::OnData(const char* data, int length) {
@@ -32,17 +33,19 @@ void PackageFileDownloadTask::OnData(const char* data, int length) {
     // file, so the transfer ends there as a failure.
     if (partFile->Write(data, length) != length) {
         cancelled = true;
+    } else {
+        pacer.Wrote(*partFile, length);
     }
     receivedCrc.Update(data, static_cast<size_t>(length));
 }
 
 void PackageFileDownloadTask::OnFinish() {
+    const bool held = succeeded && !cancelled && HoldPartFile();
     partFile->Close();
-    if (succeeded && !cancelled && StorePartFile()) {
-        return;
+    if (!held) {
+        succeeded = false;
+        partFile->Delete();
     }
-    succeeded = false;
-    partFile->Delete();
 }
 
 // The content path must only ever name the complete file the package lists:
@@ -51,15 +54,14 @@ void PackageFileDownloadTask::OnFinish() {
 // connection does too; such a body must have the size the package-info file
 // lists (the total kept when the server announced none). A server may also
 // announce a wrong length or serve another file under the name, which only
-// the listed checksum shows. A move that did not happen must not pass for
-// one either, so its result is taken from the platform: the store's MoveFile
-// reports none.
-bool PackageFileDownloadTask::StorePartFile() {
-    if (static_cast<uint32_t>(receivedSize.load()) != totalSize.load() || receivedCrc.Value() != listedCrc) {
+// the listed checksum shows. The file then waits in the content batch for
+// its name, which it gets once its data is on the disk.
+bool PackageFileDownloadTask::HoldPartFile() {
+    const uint32_t received = static_cast<uint32_t>(receivedSize.load());
+    if (received != totalSize.load() || receivedCrc.Value() != listedCrc) {
         return false;
     }
-    const FlatFilesystem& store = GetStoreFilesystem();
-    return platform::MoveFile(store.GetFullPath(partPath), store.GetFullPath(contentPath));
+    return GetContentBatch().Hold(*partFile, partPath, contentPath, received);
 }
 
 void PackageFileDownloadTask::Complete() {

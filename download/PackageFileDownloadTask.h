@@ -5,14 +5,15 @@
 #include "download/DownloadTask.h"
 #include "foundation/Crc32.h"
 #include "foundation/StringClass.h"
+#include "package/DurableBatch.h"
 
 class FileClass;
 struct PackageFileInfo;
 
 // Fetches one content file from a repository into "<content path>.part" in
-// the store and moves it to the content path when it has arrived whole and
-// has the CRC-32 the package-info file lists; otherwise the part file is
-// deleted.
+// the store. When it has arrived whole with the CRC-32 the package-info file
+// lists, it waits in the content batch, which gives it the content path once
+// its data is on the disk; otherwise the part file is deleted.
 class PackageFileDownloadTask : public DownloadTask {
 public:
     PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo);
@@ -28,7 +29,7 @@ public:
     bool IsFinished() const { return finished; }
 
 private:
-    bool StorePartFile();
+    bool HoldPartFile();
 
     StringClass repositoryUrl;
     StringClass contentPath;
@@ -36,5 +37,6 @@ private:
     FileClass* partFile;
     uint32_t listedCrc;
     Crc32 receivedCrc;
+    WriteBackPacer pacer;
     bool finished = false;
 };

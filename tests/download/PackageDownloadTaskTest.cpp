@@ -404,13 +404,14 @@ TEST_F(PackageDownloadTaskTest, PartFileThatCannotBeMovedIntoPlaceFailsAndIsDele
     PackageDownloadTask* task = Begin("Maps", recorder, url);
     ASSERT_TRUE(
         UpdateUntil(*manager, [&] { return task->GetFileTaskCount() == 1 && task->GetFileTask(0)->receivedSize > 0; }));
-    // Someone else puts a file in the place the download is heading for.
-    testsupport::WriteFile(StoredFile(slow), "placed meanwhile");
+    // Someone else puts a folder in the place the download is heading for; a
+    // file there would simply be replaced by the checked one.
+    testsupport::WriteFile(StoredFile(slow) + "/placed", "meanwhile");
     ASSERT_TRUE(WaitForResult(recorder, task));
     EXPECT_FALSE(recorder.ResultFor(task));
     registry->ReleasePackageTask(&recorder, task);
     Settle();
-    EXPECT_EQ(testsupport::ReadFile(StoredFile(slow)), "placed meanwhile");
+    EXPECT_EQ(testsupport::ReadFile(StoredFile(slow) + "/placed"), "meanwhile");
     EXPECT_EQ(PartFiles(), std::vector<std::string>{});
 }
 

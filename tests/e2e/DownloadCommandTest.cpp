@@ -198,6 +198,23 @@ TEST_F(DownloadCommandTest, InstalledCompletePackagePrintsOneProgressLineWithout
     EXPECT_EQ(again.err, "");
 }
 
+// A power cut can leave a content file that was renamed before its data was
+// forced (by an older program) empty or cut short under its name. Its size
+// gives it away, and only the size is looked at: a file of the listed size is
+// trusted as it is.
+TEST_F(DownloadCommandTest, ContentFilesOfAnotherSizeAreFetchedAgainAndReplaced) {
+    const std::string info = repository->Publish("Maps", {Readme, FieldMap, Rules});
+    ExpectSuccess("Maps", url, {Readme, FieldMap, Rules},
+                  info.size() + Readme.bytes.size() + FieldMap.bytes.size() + Rules.bytes.size());
+    testsupport::WriteFile(StoredFile(FieldMap), "");
+    testsupport::WriteFile(StoredFile(Rules), Rules.bytes.substr(0, 5));
+    const std::string sameSize(Readme.bytes.size(), 'x');
+    testsupport::WriteFile(StoredFile(Readme), sameSize);
+
+    ExpectSuccess("Maps", url, {FieldMap, Rules}, FieldMap.bytes.size() + Rules.bytes.size());
+    EXPECT_EQ(ReadFile(StoredFile(Readme)), sameSize);
+}
+
 TEST_F(DownloadCommandTest, RepositoryWithoutTheInfoFileFailsNamingPackageAndRepositoryAsTyped) {
     repository->Publish("Maps", {Readme});
     for (const std::string& base : {url + "/elsewhere/", Fault("status/204"), Fault("drop")}) {
