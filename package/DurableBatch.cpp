@@ -29,7 +29,7 @@ bool DurableBatch::Hold(FileClass& file, const char* temporaryPath, const char* 
 
 bool DurableBatch::Holds(const char* finalPath) {
     ScopedLock guard(Lock);
-    return FinalPaths.count(finalPath) != 0;
+    return FinalPaths.find(std::string_view(finalPath)) != FinalPaths.end();
 }
 
 bool DurableBatch::IsDue() {

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -62,7 +64,13 @@ private:
     CriticalSection Lock;
     platform::DataForcer Forcer;
     std::vector<HeldFile> Held;
-    std::unordered_set<std::string> FinalPaths;
+    // Looked up without a copy of the path (names are long enough to be
+    // allocated, and every member of a conversion asks).
+    struct PathHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view path) const { return std::hash<std::string_view>()(path); }
+    };
+    std::unordered_set<std::string, PathHash, std::equal_to<>> FinalPaths;
     int64_t HeldBytes = 0;
     std::chrono::steady_clock::time_point FirstHeld;
 };
