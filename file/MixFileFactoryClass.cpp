@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <cstring>
 
 #include "file/FileClass.h"
@@ -174,13 +173,6 @@ void MixFileFactoryClass::GetFileNames(DynamicVectorClass<StringClass>& list) {
     uint32_t count = 0;
     if (file->Open(FileClass::ReadOnly) && SeekTo(*file, static_cast<uint32_t>(NameTableOffset)) &&
         ReadExactly(*file, &count, sizeof count)) {
-        // Room for the names at once, as many as the rest of the file can hold
-        // (each takes at least its length byte): grown ten at a time, a list
-        // of many names would be copied over and over.
-        const int64_t room = std::min<int64_t>(count, int64_t{file->Size()} - NameTableOffset - 4);
-        if (room > 0) {
-            list.Resize(list.Count() + static_cast<int>(std::min<int64_t>(room, INT32_MAX - list.Count())));
-        }
         // A table that claims more names than it holds ends at the end of the
         // file: every later read would fail as well.
         for (uint32_t index = 0; index < count; ++index) {
@@ -190,6 +182,12 @@ void MixFileFactoryClass::GetFileNames(DynamicVectorClass<StringClass>& list) {
                 break;
             }
             name[length] = 0;
+            // Grown ten at a time, a list of many names would be moved over
+            // and over; it doubles instead, as the names arrive.
+            if (list.Count() == list.Length() &&
+                (list.Count() > INT32_MAX / 2 || !list.Resize(std::max(2 * list.Count(), 16)))) {
+                break;
+            }
             list.Add(StringClass(name));
         }
     }
