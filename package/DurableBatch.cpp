@@ -15,7 +15,9 @@ DurableBatch::~DurableBatch() {
 
 bool DurableBatch::Hold(FileClass& file, const char* temporaryPath, const char* finalPath, int64_t size) {
     ScopedLock guard(Lock);
-    if (!file.IsOpen() || !Forcer.Include(file.GetFileHandle())) {
+    const bool included = file.IsOpen() && Forcer.Include(file.GetFileHandle());
+    file.Close();
+    if (!included) {
         return false;
     }
     if (Held.empty()) {

@@ -39,7 +39,8 @@ public:
     DurableBatch& operator=(const DurableBatch&) = delete;
 
     // The file at temporaryPath, still open and written whole with size bytes,
-    // takes finalPath at the next Commit. False when its data cannot be forced:
+    // takes finalPath at the next Commit; it is closed here, so that no Commit
+    // moves a file that is still open. False when its data cannot be forced:
     // it is not held then, and the caller deletes it.
     bool Hold(FileClass& file, const char* temporaryPath, const char* finalPath, int64_t size);
     // True when a held file is to take this name.

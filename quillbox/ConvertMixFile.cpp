@@ -240,8 +240,8 @@ bool MixConversion::IsPresent(const StringClass& path, int size) {
 bool MixConversion::PlaceContentFile(const StringClass& partPath, const PackageFileInfo& info, bool complete) {
     const StringClass path = layout.GetContentFilePath(info);
     const bool shared = IsPresent(path, info.size);
-    const bool held = !shared && complete && contents->Hold(target, partPath, path, info.size);
     const bool opened = target.IsOpen();
+    const bool held = !shared && complete && contents->Hold(target, partPath, path, info.size);
     target.Close();
     if (opened && !held) {
         store.DeleteFile(partPath);
@@ -261,16 +261,16 @@ bool MixConversion::WritePackageInfo() {
     ChunkWriter writer(&record);
     FileClass* file = store.GetFile(partPath);
     DurableBatch info(store, GetParentPath(path));
-    bool written = package.Save(writer) && file->Open(FileClass::WriteOnly) && WriteWhole(record, *file) &&
-                   info.Hold(*file, partPath, path, record.Size());
-    const bool opened = file->IsOpen();
+    const bool opened = package.Save(writer) && file->Open(FileClass::WriteOnly);
+    const bool held = opened && WriteWhole(record, *file) && info.Hold(*file, partPath, path, record.Size());
     file->Close();
     store.ReturnFile(file);
-    written = written && info.Commit();
+    if (opened && !held) {
+        store.DeleteFile(partPath);
+    }
+    // A commit that fails deletes what it could not place.
+    const bool written = held && info.Commit();
     if (!written) {
-        if (opened) {
-            store.DeleteFile(partPath);
-        }
         PrintError("Failed to open output file '%s'.\r\n", store.GetFullPath(path).Peek());
     }
     return written;
