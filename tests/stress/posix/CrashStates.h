@@ -60,7 +60,7 @@ public:
     Tree At(size_t point, Variant variant, std::mt19937_64& random, std::string& choices) const;
 
     struct Change {
-        enum Kind { Create, Link, Rename, Unlink, MakeFolder, RemoveFolder } kind;
+        enum Kind { Create, Link, Rename, Unlink, MakeFolder, RemoveFolder } kind = Create;
         std::string path;
         std::string target;             // of a rename or a link
         int inode = -1;                 // of a create
