@@ -14,11 +14,13 @@
 
 namespace {
 
-// The program runs several times slower under the address sanitizer.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int ShortPoints = 8;
+// The program runs several times slower under a sanitizer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int ShortPoints = 6;
+constexpr int ShortVariants = 2;
 #else
 constexpr int ShortPoints = 40;
+constexpr int ShortVariants = 3;
 #endif
 
 class PowerLossTest : public testing::Test {
@@ -52,7 +54,7 @@ protected:
 TEST_F(PowerLossTest, EveryCrashStateOfTheScenarioRecovers) {
     Options.seed = 20261209;
     Options.pointsPerCommand = ShortPoints;
-    Options.randomVariants = 3;
+    Options.randomVariants = ShortVariants;
     ExploreAndReport();
 }
 
