@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+// What a power loss may leave of one traced run of a program: its
+// file-changing calls inside one folder, replayed on a model of a journaling
+// Linux file system with delayed allocation that keeps only what was forced.
+// fsync or fdatasync of a file keeps its data as of that call, fsync of a
+// folder keeps the name changes made in it so far, sync and syncfs keep
+// everything; sync_file_range keeps nothing. Any other name change (create,
+// rename, unlink, mkdir, link) may be lost, each on its own, in order: one
+// whose source or folder is gone does not apply. A file's unforced data may
+// be its last forced content, any prefix of its current content, or all.
+namespace stress {
+
+// A folder tree: its folders and files by path relative to a base folder.
+struct Tree {
+    std::set<std::string> folders;
+    std::map<std::string, std::string> files;
+
+    bool operator==(const Tree&) const = default;
+    // The tree at base/top, empty when there is none.
+    static Tree Read(const std::string& base, const std::string& top);
+    // Replaces base/top by this tree.
+    void Write(const std::string& base, const std::string& top) const;
+    uint64_t Hash() const;
+};
+
+enum class Variant {
+    Classic,  // every unforced name change kept, every unforced byte lost
+    Whole,    // everything kept: the tree of a process killed there
+    Random,   // each unforced name change kept or not, each unforced file old, cut or new
+};
+
+class CrashStates {
+public:
+    // `initial` is the durable tree at base/top before the run; the program
+    // ran in `workingFolder`.
+    CrashStates(std::string base, std::string top, std::string workingFolder, Tree initial);
+
+    // Reads a trace of strace -f -y -xx; empty on success, otherwise why the
+    // run cannot be replayed (a call the model does not know, a cut string).
+    std::string Load(const std::string& tracePath);
+
+    // The crash points: 0 before the first call, p after call p, for the
+    // calls that change the tree or force something.
+    std::vector<size_t> CrashPoints() const;
+    size_t Calls() const { return Ops.size(); }
+    // The call before the crash point, for reports.
+    std::string Describe(size_t point) const;
+    // True after a name change or a sync (and at the start).
+    bool Structural(size_t point) const;
+    // The state at a crash point; `choices` tells what the variant dropped
+    // and cut.
+    Tree At(size_t point, Variant variant, std::mt19937_64& random, std::string& choices) const;
+
+    struct Change {
+        enum Kind { Create, Link, Rename, Unlink, MakeFolder, RemoveFolder } kind = Create;
+        std::string path;
+        std::string target;             // of a rename or a link
+        int inode = -1;                 // of a create
+        std::set<std::string> waiting;  // folders whose sync makes the change durable
+    };
+    // One call on the tree, as the trace shows it.
+    struct Op {
+        enum Kind { Open, Write, Seek, Resize, Close, Sync, SyncAll, Name, None } kind = None;
+        int fd = -1;
+        // Write: the offset (-1: at the position); Seek: the position; Resize: the length.
+        int64_t value = 0;
+        // Open: the path and its flags.
+        std::string path;
+        bool create = false, truncate = false, append = false, writable = false;
+        std::string bytes;  // Write
+        Change change;      // Name
+        std::string text;   // for reports
+    };
+
+private:
+    std::string Base;
+    std::string Top;
+    std::string WorkingFolder;
+    Tree Initial;
+    std::vector<Op> Ops;
+};
+
+// The calls to trace: those the model replays, and those it refuses on the
+// tree rather than miss (names marked "?" are missing on some machines).
+inline constexpr const char* TracedCalls =
+    "?open,openat,?creat,write,pwrite64,writev,pwritev,pwritev2,lseek,ftruncate,truncate,fallocate,"
+    "?rename,renameat,renameat2,?unlink,unlinkat,?rmdir,?mkdir,mkdirat,?link,linkat,?symlink,symlinkat,"
+    "fsync,fdatasync,syncfs,sync,sync_file_range,close,copy_file_range,?sendfile,dup,?dup2,dup3";
+
+}  // namespace stress
