@@ -140,10 +140,24 @@ struct Sample {
 constexpr const char* TimeProgram = "/usr/bin/time";
 
 // A folder with the archives in it, and one fresh run folder per command with
-// a copy of the program. Nothing is deleted before the end: ext4 scans
-// recently deleted inodes when it creates files, which would charge the 2,000
-// files of one command for the deletions of the one before, a cost a real
-// run does not have.
+// a copy of the program. Nothing is deleted before the benchmark ends, for
+// no shape: ext4 passes over inodes deleted in the last minutes (up to five)
+// when it creates files, which would charge the files of one command for the
+// deletions of another, a cost a real run does not have. For the same reason
+// the figures mean something only after some minutes without large deletions
+// on the file system of the temporary folder.
+std::vector<std::filesystem::path>& FoldersToRemove() {
+    static std::vector<std::filesystem::path> folders;
+    return folders;
+}
+
+void RemoveFolders() {
+    for (const std::filesystem::path& folder : FoldersToRemove()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+}
+
 class BenchmarkFolder {
 public:
     BenchmarkFolder(int memberCount, uint64_t archiveBytes) : Members(memberCount) {
@@ -151,10 +165,7 @@ public:
         Root = std::filesystem::temp_directory_path() / ("quillbox-bench-" + std::to_string(random()));
         WriteArchives(Root, memberCount, archiveBytes);
     }
-    ~BenchmarkFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(Root, ignored);
-    }
+    ~BenchmarkFolder() { FoldersToRemove().push_back(Root); }
     BenchmarkFolder(const BenchmarkFolder&) = delete;
     BenchmarkFolder& operator=(const BenchmarkFolder&) = delete;
 
@@ -301,4 +312,13 @@ BENCHMARK(BM_ConvertBesideTar)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    RemoveFolders();
+    return 0;
+}
