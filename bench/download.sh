@@ -104,14 +104,11 @@ PYTHON
 
 # One curl configuration per package: every URL with its own output file.
 for package in Big Many; do
-  urls_of "$package" | awk -v base="$base" -v out="$work/curl-out" '
-    NR == 1 { printf "url = \"%s\"\noutput = \"%s/info.kpi\"\n", $0, out; next }
-    { printf "url = \"%s/%s\"\noutput = \"%s/%s\"\n", base, $0, out, $0 }' > "$work/$package.curl"
+  urls_of "$package" | awk -v base="$base" '
+    NR == 1 { printf "url = \"%s\"\noutput = \"info.kpi\"\n", $0; next }
+    { printf "url = \"%s/%s\"\noutput = \"%s\"\n", base, $0, $0 }' > "$work/$package.curl"
 done
 
-mkdir -p "$work/program"
-cp "$quillbox" "$work/program/Quillbox"
-store="$work/program/Ironveil"
 
 # One run: "wall-seconds peak-kilobytes processor-seconds" of the command;
 # its output is dropped. The clock is read around it to the nanosecond:
@@ -130,12 +127,21 @@ measure() {
     'BEGIN { split(t, f, " "); printf "%.4f %d %.2f", e - s, f[1], f[2] + f[3] }'
 }
 
-# Each run starts from a synced disk, so that neither pays for what the one
-# before it left to write (its deletions among it).
+# Each run writes into a folder of its own, from a synced disk, so that
+# neither pays for what the one before it left to write. Nothing is deleted
+# before the end: ext4 charges new files for recent deletions.
+runs_made=0
+new_run_folder() {
+  runs_made=$((runs_made + 1))
+  run_folder="$work/run$runs_made"
+  mkdir -p "$run_folder"
+}
+
 run_quillbox() {
-  rm -rf "$store"
+  new_run_folder
+  cp "$quillbox" "$run_folder/Quillbox"
   sync
-  (cd "$work/program" && HOME="$work/program" measure ./Quillbox download "$1" "$base")
+  (cd "$run_folder" && HOME="$run_folder" measure ./Quillbox download "$1" "$base")
   if [ -s "$work/stderr.txt" ]; then
     cat "$work/stderr.txt" >&2
     return 1
@@ -143,9 +149,10 @@ run_quillbox() {
 }
 
 run_curl() {
-  rm -rf "$work/curl-out"
+  new_run_folder
   sync
-  measure sh -c 'curl -s --fail --create-dirs -K "$1" && sync -f "$2"' curl "$work/$1.curl" "$work/curl-out"
+  measure sh -c 'curl -s --fail --create-dirs --output-dir "$2" -K "$1" && sync -f "$2"' curl "$work/$1.curl" \
+    "$run_folder"
 }
 
 # Of lines "seconds kilobytes processor-seconds": the median time, the
