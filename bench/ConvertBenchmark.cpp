@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "ScratchFolders.h"
 #include "foundation/HashName.h"
 #include "support/RecordBytes.h"
 
@@ -143,21 +144,9 @@ constexpr const char* TimeProgram = "/usr/bin/time";
 // a copy of the program. Nothing is deleted before the benchmark ends, for
 // no shape: ext4 passes over inodes deleted in the last minutes (up to five)
 // when it creates files, which would charge the files of one command for the
-// deletions of another, a cost a real run does not have. For the same reason
-// the figures mean something only after some minutes without large deletions
-// on the file system of the temporary folder.
-std::vector<std::filesystem::path>& FoldersToRemove() {
-    static std::vector<std::filesystem::path> folders;
-    return folders;
-}
-
-void RemoveFolders() {
-    for (const std::filesystem::path& folder : FoldersToRemove()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-}
-
+// deletions of another, a cost a real run does not have (ScratchFolders.h).
+// For the same reason the figures mean something only after some minutes
+// without large deletions on the file system of the temporary folder.
 class BenchmarkFolder {
 public:
     BenchmarkFolder(int memberCount, uint64_t archiveBytes) : Members(memberCount) {
@@ -165,7 +154,7 @@ public:
         Root = std::filesystem::temp_directory_path() / ("quillbox-bench-" + std::to_string(random()));
         WriteArchives(Root, memberCount, archiveBytes);
     }
-    ~BenchmarkFolder() { FoldersToRemove().push_back(Root); }
+    ~BenchmarkFolder() { benchsupport::RemoveAtEnd(Root); }
     BenchmarkFolder(const BenchmarkFolder&) = delete;
     BenchmarkFolder& operator=(const BenchmarkFolder&) = delete;
 
@@ -312,13 +301,4 @@ BENCHMARK(BM_ConvertBesideTar)
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    RemoveFolders();
-    return 0;
-}
+int main(int argc, char** argv) { return benchsupport::RunBenchmarksThenRemoveScratch(argc, argv); }

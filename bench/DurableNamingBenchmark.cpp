@@ -18,23 +18,19 @@
 #include <string>
 #include <vector>
 
+#include "ScratchFolders.h"
 #include "platform/FileSystem.h"
 
 namespace {
 
 constexpr int FileSize = 4096;
 
-std::vector<std::filesystem::path>& FoldersToRemove() {
-    static std::vector<std::filesystem::path> folders;
-    return folders;
-}
-
 std::filesystem::path NewFolder() {
     static std::random_device random;
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("quillbox-naming-" + std::to_string(random()));
     std::filesystem::create_directories(folder);
-    FoldersToRemove().push_back(folder);
+    benchsupport::RemoveAtEnd(folder);
     return folder;
 }
 
@@ -104,16 +100,4 @@ BENCHMARK(BM_DurableNaming)->Arg(10000)->UseManualTime()->Iterations(7)->Unit(be
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    for (const std::filesystem::path& folder : FoldersToRemove()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-    return 0;
-}
+int main(int argc, char** argv) { return benchsupport::RunBenchmarksThenRemoveScratch(argc, argv); }

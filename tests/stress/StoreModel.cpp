@@ -1,5 +1,6 @@
 #include "stress/StoreModel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
@@ -114,6 +115,17 @@ bool ReadIndex(const std::string& bytes, std::vector<Record>& records) {
         records.push_back(record);
     }
     return true;
+}
+
+Record RecordOf(const std::string& name, const char* version, const char* author, const std::vector<Member>& members) {
+    Record record{name, version, author, 2, {}};
+    for (const Member& member : members) {
+        std::string lower = member.name;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        record.files.push_back({testsupport::Crc(member.bytes), static_cast<uint32_t>(member.bytes.size()), lower});
+    }
+    return record;
 }
 
 uint32_t PackageId(const std::string& name) { return HashName(name.c_str()); }

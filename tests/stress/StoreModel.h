@@ -36,6 +36,15 @@ bool ReadRecord(const std::string& bytes, Record& record);
 // record. An empty index is sound.
 bool ReadIndex(const std::string& bytes, std::vector<Record>& records);
 
+// A member of an archive, as the drivers build them.
+struct Member {
+    std::string name;
+    std::string bytes;
+};
+
+// The record that converting members with these texts gives.
+Record RecordOf(const std::string& name, const char* version, const char* author, const std::vector<Member>& members);
+
 uint32_t PackageId(const std::string& name);
 std::string InfoPath(uint32_t id);                // "packages/xxxxxxxx.kpi"
 std::string ContentPath(const ListedFile& file);  // "files/XXXXXXXX.name"

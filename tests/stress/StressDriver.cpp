@@ -40,11 +40,6 @@ constexpr int KeptSteps = 12;
 const char* const LocalVersions[][2] = {{"1.0", "Jane Doe"}, {"2.1", "Sam Roe"}};
 const char* const RepositoryVersion[2] = {"3.0", "Repo Keeper"};
 
-struct Member {
-    std::string name;
-    std::string bytes;
-};
-
 struct Archive {
     std::string name;  // the package it gives
     std::vector<Member> members;
@@ -53,14 +48,7 @@ struct Archive {
 };
 
 Record RecordOf(const Archive& archive, const char* version, const char* author) {
-    Record record{archive.name, version, author, 2, {}};
-    for (const Member& member : archive.members) {
-        std::string name = member.name;
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-        record.files.push_back({testsupport::Crc(member.bytes), static_cast<uint32_t>(member.bytes.size()), name});
-    }
-    return record;
+    return stress::RecordOf(archive.name, version, author, archive.members);
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

@@ -34,11 +34,6 @@ constexpr const char* Version = "1.0";
 constexpr const char* Author = "Pat Voss";
 constexpr int LimitSeconds = 90;
 
-struct Member {
-    std::string name;
-    std::string bytes;
-};
-
 struct Archive {
     std::string name;
     std::vector<Member> members;
@@ -69,16 +64,7 @@ std::vector<Archive> MakeArchives(uint64_t seed) {
             {"Coast", {{"units\\tank.ini", bytes(300, 6)}, {"voices\\a.wav", bytes(5200, 7)}, {"empty.dat", ""}}}};
 }
 
-Record RecordOf(const Archive& archive) {
-    Record record{archive.name, Version, Author, 2, {}};
-    for (const Member& member : archive.members) {
-        std::string name = member.name;
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-        record.files.push_back({testsupport::Crc(member.bytes), static_cast<uint32_t>(member.bytes.size()), name});
-    }
-    return record;
-}
+Record RecordOf(const Archive& archive) { return stress::RecordOf(archive.name, Version, Author, archive.members); }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
