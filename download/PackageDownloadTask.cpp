@@ -106,6 +106,11 @@ void PackageDownloadTask::OnDownloadFinished(PackageInfoDownloadTask*, bool succ
 }
 
 void PackageDownloadTask::OnDownloadFinished(PackageFileDownloadTask*, bool succeeded) {
+    // Once the result is told, files that still arrive only wait for their
+    // names, which the batch gives them when this task ends.
+    if (finished) {
+        return;
+    }
     if (!succeeded) {
         Announce(false);
         return;
@@ -119,11 +124,9 @@ void PackageDownloadTask::OnDownloadFinished(PackageFileDownloadTask*, bool succ
     // Success is told only once every file the package needs has its name on
     // the disk, so that a power cut after it takes nothing back; a file that
     // did not get its name counts as failed.
-    if (!batch.Commit()) {
-        placingFailed = true;
-        Announce(false);
-    } else if (last && !placingFailed) {
-        Announce(true);
+    const bool placed = batch.Commit();
+    if (!placed || last) {
+        Announce(placed);
     }
 }
 

@@ -67,8 +67,6 @@ private:
     PackageInfoDownloadTask* infoTask = nullptr;
     SimpleDynVecClass<PackageFileDownloadTask*> fileTasks;
     int32_t filesCompleted = 0;
-    // A file that arrived did not get its name: success can no longer be told.
-    bool placingFailed = false;
     bool started = false;
     bool finished = false;
 };
