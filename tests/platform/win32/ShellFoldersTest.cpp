@@ -13,10 +13,18 @@ namespace {
 const wchar_t* const UserShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 // Points the user's Documents folder somewhere else for one test and puts the
-// setting back afterwards.
+// setting back afterwards. CTest runs each test in a program of its own, in
+// parallel, and all of them share the user's registry: a named mutex keeps a
+// second test from changing the setting, or saving another test's change as
+// the one to put back, while the first one holds it.
 class DocumentsFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        Turn = CreateMutexW(nullptr, FALSE, L"Local\\QuillboxDocumentsFolderTest");
+        ASSERT_NE(Turn, nullptr);
+        const DWORD waited = WaitForSingleObject(Turn, INFINITE);
+        ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED);
+        HoldsTurn = true;
         ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, UserShellFolders, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &Key),
                   ERROR_SUCCESS);
         DWORD size = sizeof Saved;
@@ -25,6 +33,18 @@ protected:
     }
 
     void TearDown() override {
+        if (Key != nullptr) {
+            PutSettingBack();
+        }
+        if (HoldsTurn) {
+            ReleaseMutex(Turn);
+        }
+        if (Turn != nullptr) {
+            CloseHandle(Turn);
+        }
+    }
+
+    void PutSettingBack() {
         if (HadValue) {
             RegSetValueExW(Key, L"Personal", 0, SavedType, reinterpret_cast<const BYTE*>(Saved),
                            static_cast<DWORD>((wcslen(Saved) + 1) * sizeof(wchar_t)));
@@ -54,6 +74,8 @@ protected:
     }
 
     testsupport::TempDir Scratch;
+    HANDLE Turn = nullptr;
+    bool HoldsTurn = false;
     HKEY Key = nullptr;
     bool HadValue = false;
     DWORD SavedType = REG_EXPAND_SZ;
