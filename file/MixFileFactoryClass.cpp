@@ -130,9 +130,16 @@ const FileInfoStruct* MixFileFactoryClass::FindEntry(const char* name) const {
 
 bool MixFileFactoryClass::HasEntry(const char* name) const { return FindEntry(name) != nullptr; }
 
-bool MixFileFactoryClass::FindMember(const char* name, int64_t archiveSize, int64_t& start, int64_t& length) const {
+// A window cannot start on the header: offset 0 would mean the whole archive,
+// and a negative one lies beyond any file read here.
+const FileInfoStruct* MixFileFactoryClass::FindReadableEntry(const char* name) const {
     const FileInfoStruct* entry = FindEntry(name);
-    if (entry == nullptr || StartOffset + entry->Offset <= 0) {
+    return entry == nullptr || StartOffset + entry->Offset <= 0 ? nullptr : entry;
+}
+
+bool MixFileFactoryClass::FindMember(const char* name, int64_t archiveSize, int64_t& start, int64_t& length) const {
+    const FileInfoStruct* entry = FindReadableEntry(name);
+    if (entry == nullptr) {
         return false;
     }
     start = int64_t{StartOffset} + entry->Offset;
@@ -143,10 +150,8 @@ bool MixFileFactoryClass::FindMember(const char* name, int64_t archiveSize, int6
 }
 
 FileClass* MixFileFactoryClass::GetFile(const char* name) {
-    const FileInfoStruct* entry = FindEntry(name);
-    // A window cannot start on the header: offset 0 would mean the whole
-    // archive, and a negative one lies beyond any file read here.
-    if (entry == nullptr || StartOffset + entry->Offset <= 0) {
+    const FileInfoStruct* entry = FindReadableEntry(name);
+    if (entry == nullptr) {
         return nullptr;
     }
     FileClass* file = SourceFactory->GetFile(ArchiveName);

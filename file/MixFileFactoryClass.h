@@ -47,6 +47,8 @@ public:
 
 private:
     const FileInfoStruct* FindEntry(const char* name) const;
+    // The entry of a name that GetFile gives a window on; null for none.
+    const FileInfoStruct* FindReadableEntry(const char* name) const;
 
     FileFactoryClass* SourceFactory;
     DynamicVectorClass<FileInfoStruct> Entries;

@@ -232,7 +232,7 @@ bool MixConversion::IsPresent(const StringClass& path, int size) {
         return true;
     }
     const char* name = path.Peek() + std::strlen(ContentFolder) + 1;
-    return !contentNames.empty() && contentNames.count(name) != 0 && store.HasFileOfSize(path, size);
+    return contentNames.count(name) != 0 && store.HasFileOfSize(path, size);
 }
 
 // An existing file is shared, not rewritten. Otherwise the complete copy takes
