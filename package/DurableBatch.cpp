@@ -59,8 +59,7 @@ bool DurableBatch::Commit() {
     Held.clear();
     FinalPaths.clear();
     HeldBytes = 0;
-    // A folder that is not there holds no name to make durable.
-    return (Store.SyncFolder(Folder) || !Store.FileExists(Folder)) && placed;
+    return Store.SyncFolder(Folder) && placed;
 }
 
 void WriteBackPacer::Wrote(const FileClass& file, int count) {

@@ -38,7 +38,12 @@ bool FlatFilesystem::ReplaceFile(const char* source, const char* destination) {
     return platform::ReplaceFile(GetFullPath(source), GetFullPath(destination));
 }
 
-bool FlatFilesystem::SyncFolder(const char* path) { return platform::SyncFolder(GetFullPath(path)); }
+// A folder that is not there holds no name to make durable: a store that has
+// only downloaded has no packages/ folder, and one may lose its files/.
+bool FlatFilesystem::SyncFolder(const char* path) {
+    const StringClass full = GetFullPath(path);
+    return platform::SyncFolder(full) || !platform::PathExists(full);
+}
 
 bool FlatFilesystem::HasFileOfSize(const char* path, int64_t size) {
     return platform::PathFileSize(GetFullPath(path)) == size;

@@ -33,7 +33,8 @@ public:
     // destination is always either the old or the new file. The new name is
     // durable once the folder is synced.
     virtual bool ReplaceFile(const char* source, const char* destination) = 0;
-    // Makes the names created, renamed or deleted in the folder durable.
+    // Makes the names created, renamed or deleted in the folder durable; true
+    // also when the folder does not exist.
     virtual bool SyncFolder(const char* path) = 0;
     // True when a file (not a folder) of that name holds exactly size bytes.
     virtual bool HasFileOfSize(const char* path, int64_t size) = 0;

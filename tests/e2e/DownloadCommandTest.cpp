@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
@@ -320,6 +321,50 @@ TEST_F(DownloadCommandTest, InfoFileBeyondSixtyFourMebibytesFailsWhereItPassesTh
     EXPECT_LE(received.received, Limit + Block);
     EXPECT_EQ(Listing(), "No packages are installed.\r\n");
 }
+
+// The shapes of store that users have: one that has only ever downloaded
+// (no packages/ folder), one whose content folder went missing, and one that
+// also holds a converted package that is not installed. Uninstall must leave
+// in files/ exactly what the remaining packages and package-info files list.
+enum class StoreShape { DownloadedOnly, ContentFolderMissing, ConvertedBeside };
+
+class UninstallByStoreShapeTest : public DownloadCommandTest, public ::testing::WithParamInterface<StoreShape> {};
+
+TEST_P(UninstallByStoreShapeTest, LeavesOnlyTheFilesThatRemainListed) {
+    const ContentFile units{"units.ini", "[units]\r\n"};
+    repository->Publish("Maps", {Readme, FieldMap, Rules});
+    repository->Publish("Units", {Rules, units});
+    ASSERT_EQ(Run({"download", "Maps", url}).exitCode, 0);
+    ASSERT_EQ(Run({"download", "Units", url}).exitCode, 0);
+    std::vector<std::string> kept = {ContentFileName(Rules), ContentFileName(units)};
+    const std::string files = StoreOf(Folder) + "/files";
+    if (GetParam() == StoreShape::ContentFolderMissing) {
+        std::filesystem::remove_all(files);
+        kept.clear();
+    }
+    if (GetParam() == StoreShape::ConvertedBeside) {
+        testsupport::MixWriter archive;
+        archive.Add("readme.txt", Readme.bytes);
+        testsupport::WriteFile(std::filesystem::canonical(Folder.Path()).string() + "/Ironveil/FDS/Notes.mix",
+                               archive.Build().bytes);
+        ASSERT_EQ(Run({"convert", "Notes.mix", "1", "me"}).err, "");
+        kept.insert(kept.begin(), ContentFileName(Readme));
+    } else {
+        ASSERT_FALSE(Exists(StoreOf(Folder) + "/packages"));
+    }
+
+    const ProgramResult uninstall = Run({"uninstall", "Maps"});
+    EXPECT_EQ(uninstall.exitCode, 0);
+    EXPECT_EQ(uninstall.out, "Package 'Maps' is now uninstalled.\r\n");
+    EXPECT_EQ(uninstall.err, "");
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(ListFolder(files), kept);
+    EXPECT_EQ(Listing(), "The following packages are installed:\r\nUnits version 1.0 by Jane Doe\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, UninstallByStoreShapeTest,
+                         ::testing::Values(StoreShape::DownloadedOnly, StoreShape::ContentFolderMissing,
+                                           StoreShape::ConvertedBeside));
 
 TEST_F(DownloadCommandTest, ConvertedPackagePublishedByCopyingTheStoreInstallsByteIdentical) {
     const std::vector<std::pair<std::string, std::string>> members = {
