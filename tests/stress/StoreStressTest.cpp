@@ -2,6 +2,7 @@
 // StressDriver.h). A short run from a fixed seed, and the runs that once found
 // a violation, are part of every test run; a long run is started by hand with
 // scripts/stress, which sets QUILLBOX_STRESS_SECONDS and QUILLBOX_STRESS_SEED.
+// QUILLBOX_STRESS_PROGRAM names another Quillbox to drive.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -37,6 +38,7 @@ constexpr double TimeScale = 1;
 constexpr int StepLimitSeconds = 90;
 constexpr long DiskSize = 96L << 20;
 constexpr int KeptSteps = 12;
+constexpr int OpeningSteps = 20;
 const char* const LocalVersions[][2] = {{"1.0", "Jane Doe"}, {"2.1", "Sam Roe"}};
 const char* const RepositoryVersion[2] = {"3.0", "Repo Keeper"};
 
@@ -101,7 +103,8 @@ private:
     // ---- set-up: the archives, the repository, the sibling folder, the disk
     std::string SetUp() {
         Program = Folder / "Quillbox";
-        testsupport::CopyFile(QUILLBOX_EXE, Program);
+        const char* other = std::getenv("QUILLBOX_STRESS_PROGRAM");
+        testsupport::CopyFile(other != nullptr ? other : QUILLBOX_EXE, Program);
         fs::permissions(Program, fs::perms::owner_exec, fs::perm_options::add);
         const std::string base = fs::canonical(Folder.Path()).string() + "/Ironveil/Ironveil";
         Store = base + "/mofs";
@@ -208,14 +211,19 @@ private:
     std::string OneStep() {
         Before = Model;
         BeforeScan = StoreScan::Of(Store);
-        Kind = static_cast<int>(Pick({20, 18, 14, 22, 10, 3, Disk->IsMounted() ? 4.0 : 0.0}));
+        // Every run opens as a store that has only ever downloaded: no
+        // conversion or install (whose look for a package-info file makes the
+        // folder), so no packages/ folder, and uninstalls of what arrived.
+        const bool opening = Step <= OpeningSteps;
+        const double full = Disk->IsMounted() ? 4 : 0;
+        Kind = static_cast<int>(opening ? Pick({0, 0, 25, 40, 8, 0, 0}) : Pick({20, 18, 14, 22, 10, 3, full}));
         switch (Kind) {
             case 0:
                 return Convert();
             case 1:
                 return PackageCommand("install", PickName());
             case 2:
-                return PackageCommand("uninstall", PickName());
+                return PackageCommand("uninstall", opening ? PickInstalledName() : PickName());
             case 3:
                 return Download();
             case 4:
@@ -240,6 +248,12 @@ private:
                            [](char c) { return static_cast<char>(std::tolower(c)); });
         }
         return name;
+    }
+
+    // Mostly a package that is installed, so that uninstalls do something.
+    std::string PickInstalledName() {
+        if (Model.installed.empty() || Random() % 4 == 0) return PickName();
+        return Model.installed[Random() % Model.installed.size()].record.name;
     }
 
     std::string Convert() {
