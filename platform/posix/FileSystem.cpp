@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -216,6 +217,38 @@ bool FromDosDateTime(uint32_t dosDateTime, time_t& seconds) {
     return seconds != static_cast<time_t>(-1);
 }
 
+// File systems whose syncfs writes their files' data to the disk beneath.
+// On the others (user-space, network and cluster file systems, and any not
+// known here) it may stop at a daemon or a server's cache, so their files are
+// forced one by one, which each of them passes on.
+bool SyncReachesTheDisk(int descriptor) {
+    struct statfs system;
+    if (fstatfs(descriptor, &system) != 0) {
+        return false;
+    }
+    switch (static_cast<uint32_t>(system.f_type)) {
+        case 0xEF53:      // ext2, ext3, ext4
+        case 0x58465342:  // XFS
+        case 0x9123683E:  // Btrfs
+        case 0xF2F52010:  // F2FS
+        case 0xCA451A4E:  // bcachefs
+        case 0x2FC12FC1:  // ZFS
+        case 0x3153464A:  // JFS
+        case 0x52654973:  // ReiserFS
+        case 0x3434:      // NILFS
+        case 0x4D44:      // FAT
+        case 0x2011BAB0:  // exFAT
+        case 0x5346544E:  // NTFS, the kernel's driver
+        case 0x482B:      // HFS+
+        case 0x794C7630:  // overlay, which forces the file system beneath
+        case 0x01021994:  // tmpfs and
+        case 0x858458F6:  // ramfs: nothing to force, nothing to lose by asking
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 FileHandle OpenFile(const char* path, int rights) {
@@ -281,30 +314,78 @@ void StartWriteBack(FileHandle file, int64_t offset, int64_t length) {
 }
 
 DataForcer::~DataForcer() {
-    if (Handle != -1) {
-        close(static_cast<int>(Handle));
+    for (const Volume& volume : Volumes) {
+        if (volume.handle != -1) {
+            close(static_cast<int>(volume.handle));
+        }
     }
 }
 
-// One syncfs forces the data of every file of the group with a single flush
-// of the disk, where forcing each file would flush it once per file. Write-back
-// errors are reported to descriptors opened before them, hence the open here.
+// The folder's file system is met first; a descriptor opened now learns of
+// every write-back error from here on, so that a failure before the force is
+// reported by it.
 bool DataForcer::Open(const char* folder) {
-    if (Handle != -1) {
-        close(static_cast<int>(Handle));
+    const int descriptor = open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Opened = descriptor >= 0 && AddVolume(descriptor);
+    if (descriptor >= 0) {
+        close(descriptor);
     }
-    Handle = open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    Failed = Handle == -1;
-    return !Failed;
+    return Opened;
 }
 
-// Not const although this backend changes nothing here: the interface is the
-// one of the Windows backend, which forces and records in both.
-// NOLINTNEXTLINE(readability-make-member-function-const)
-bool DataForcer::Include(FileHandle) { return !Failed; }
+// A file on a file system not met before brings a handle of its own: a copy of
+// the file's descriptor, opened before the file was written.
+bool DataForcer::AddVolume(int descriptor) {
+    struct stat status;
+    if (fstat(descriptor, &status) != 0) {
+        return false;
+    }
+    Volume volume;
+    volume.device = static_cast<uint64_t>(status.st_dev);
+    if (SyncReachesTheDisk(descriptor)) {
+        volume.handle = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+        if (volume.handle == -1) {
+            return false;
+        }
+    }
+    Volumes.push_back(volume);
+    return true;
+}
 
-// NOLINTNEXTLINE(readability-make-member-function-const)
-bool DataForcer::Force() { return !Failed && syncfs(static_cast<int>(Handle)) == 0; }
+bool DataForcer::Include(FileHandle file) {
+    struct stat status;
+    if (!Opened || fstat(file, &status) != 0) {
+        return false;
+    }
+    auto volume = std::find_if(Volumes.begin(), Volumes.end(), [&](const Volume& known) {
+        return known.device == static_cast<uint64_t>(status.st_dev);
+    });
+    if (volume == Volumes.end()) {
+        if (!AddVolume(file)) {
+            return false;
+        }
+        volume = Volumes.end() - 1;
+    }
+    if (volume->handle == -1) {
+        return fdatasync(file) == 0;
+    }
+    volume->pending = true;
+    return true;
+}
+
+// One syncfs per file system forces the data of all its files of the group
+// with a single flush of the disk, where forcing each file would flush it
+// once per file.
+bool DataForcer::Force() {
+    bool forced = Opened;
+    for (Volume& volume : Volumes) {
+        if (volume.pending && syncfs(static_cast<int>(volume.handle)) != 0) {
+            forced = false;
+        }
+        volume.pending = false;
+    }
+    return forced;
+}
 
 bool SyncFolder(const char* folder) {
     const int descriptor = open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

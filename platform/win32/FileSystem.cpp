@@ -143,19 +143,17 @@ void StartWriteBack(FileHandle, int64_t, int64_t) {}
 DataForcer::~DataForcer() = default;
 
 bool DataForcer::Open(const char*) {
-    Handle = 0;
-    Failed = false;
+    Opened = true;
     return true;
 }
 
 // Forcing a whole volume takes rights that a user does not have, so each file
-// is forced by itself, before it is moved into place.
-bool DataForcer::Include(FileHandle file) {
-    Failed = Failed || Handle == -1 || FlushFileBuffers(ToHandle(file)) == 0;
-    return !Failed;
-}
+// is forced by itself, before it is moved into place; a file on any volume is
+// forced the same way.
+bool DataForcer::Include(FileHandle file) { return Opened && FlushFileBuffers(ToHandle(file)) != 0; }
 
-bool DataForcer::Force() { return Handle != -1 && !Failed; }
+// NOLINTNEXTLINE(readability-make-member-function-const)
+bool DataForcer::Force() { return Opened; }
 
 // A folder cannot be flushed on Windows; the moves write through instead.
 bool SyncFolder(const char*) { return true; }

@@ -201,7 +201,9 @@ struct Replay {
         const auto open = descriptors.find(op.fd);
         if (open == descriptors.end()) return "the model knows no descriptor for: " + op.text;
         Descriptor& descriptor = open->second;
-        if (op.kind == Op::Close) {
+        if (op.kind == Op::Duplicate) {
+            descriptors[static_cast<int>(op.value)] = descriptor;
+        } else if (op.kind == Op::Close) {
             descriptors.erase(open);
         } else if (op.kind == Op::Seek) {
             descriptor.position = op.value;
@@ -384,6 +386,14 @@ std::string CrashStates::Load(const std::string& tracePath) {
         } else if (name == "sync") {
             op.kind = Op::SyncAll;
             op.text = "sync";
+        } else if (name == "dup" || name == "dup2" || name == "dup3" ||
+                   (name == "fcntl" && arg(1).starts_with("F_DUPFD"))) {
+            // A second descriptor of the same file: a force or a close
+            // through it acts on that file.
+            fdOp(Op::Duplicate);
+            op.value = value;
+        } else if (name == "fcntl") {
+            // Flags and locks change nothing on the disk.
         } else if (name == "sync_file_range") {
             // Starts write-back and waits for none of it: nothing is durable.
         } else if (name == "rename" || name == "link") {
@@ -428,8 +438,9 @@ std::vector<size_t> CrashStates::CrashPoints() const {
     std::vector<size_t> points{0};
     for (size_t index = 0; index < Ops.size(); ++index) {
         const Op& op = Ops[index];
-        const bool changes = op.kind == Op::Open ? op.create || (op.truncate && op.writable)
-                                                 : op.kind != Op::Seek && op.kind != Op::Close;
+        const bool changes = op.kind == Op::Open
+                                 ? op.create || (op.truncate && op.writable)
+                                 : op.kind != Op::Seek && op.kind != Op::Close && op.kind != Op::Duplicate;
         if (changes) points.push_back(index + 1);
     }
     return points;

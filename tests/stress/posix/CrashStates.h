@@ -68,9 +68,10 @@ public:
     };
     // One call on the tree, as the trace shows it.
     struct Op {
-        enum Kind { Open, Write, Seek, Resize, Close, Sync, SyncAll, Name, None } kind = None;
+        enum Kind { Open, Duplicate, Write, Seek, Resize, Close, Sync, SyncAll, Name, None } kind = None;
         int fd = -1;
-        // Write: the offset (-1: at the position); Seek: the position; Resize: the length.
+        // Write: the offset (-1: at the position); Seek: the position; Resize: the length;
+        // Duplicate: the new descriptor.
         int64_t value = 0;
         // Open: the path and its flags.
         std::string path;
@@ -93,6 +94,6 @@ private:
 inline constexpr const char* TracedCalls =
     "?open,openat,?creat,write,pwrite64,writev,pwritev,pwritev2,lseek,ftruncate,truncate,fallocate,"
     "?rename,renameat,renameat2,?unlink,unlinkat,?rmdir,?mkdir,mkdirat,?link,linkat,?symlink,symlinkat,"
-    "fsync,fdatasync,syncfs,sync,sync_file_range,close,copy_file_range,?sendfile,dup,?dup2,dup3";
+    "fsync,fdatasync,syncfs,sync,sync_file_range,close,copy_file_range,?sendfile,dup,?dup2,dup3,fcntl";
 
 }  // namespace stress
