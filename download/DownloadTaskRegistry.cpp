@@ -54,9 +54,10 @@ void DownloadTaskRegistry::ReleasePackageTask(DownloadTaskObserver<PackageDownlo
     delete task;
 }
 
-PackageFileDownloadTask* DownloadTaskRegistry::AcquireFileTask(
-    const PackageFileInfo& fileInfo, const char* repositoryUrl,
-    DownloadTaskObserver<PackageFileDownloadTask>* observer) {
+PackageFileDownloadTask* DownloadTaskRegistry::AcquireFileTask(const PackageFileInfo& fileInfo,
+                                                               const char* repositoryUrl,
+                                                               DownloadTaskObserver<PackageFileDownloadTask>* observer,
+                                                               bool partNameTaken) {
     const StringClass contentPath = GetDirectoryStructure().GetContentFilePath(fileInfo);
     for (int index = 0; index < fileTasks.Count(); ++index) {
         PackageFileDownloadTask* task = fileTasks[index];
@@ -65,7 +66,7 @@ PackageFileDownloadTask* DownloadTaskRegistry::AcquireFileTask(
             return task;
         }
     }
-    PackageFileDownloadTask* task = new PackageFileDownloadTask(repositoryUrl, fileInfo);
+    PackageFileDownloadTask* task = new PackageFileDownloadTask(repositoryUrl, fileInfo, partNameTaken);
     fileTasks.Add(task);
     task->AddObserver(observer);
     DownloadManager::GetInstance()->AddTask(task);

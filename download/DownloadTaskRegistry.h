@@ -28,9 +28,12 @@ public:
     void ReleasePackageTask(DownloadTaskObserver<PackageDownloadTask>* observer, PackageDownloadTask* task);
 
     // Joins the unfinished download of the same content path (letter case
-    // ignored) or creates and queues one, with the observer attached.
+    // ignored) or creates and queues one, with the observer attached. A new
+    // one fetches into the part file that DirectoryStructure names for
+    // partNameTaken.
     PackageFileDownloadTask* AcquireFileTask(const PackageFileInfo& fileInfo, const char* repositoryUrl,
-                                             DownloadTaskObserver<PackageFileDownloadTask>* observer);
+                                             DownloadTaskObserver<PackageFileDownloadTask>* observer,
+                                             bool partNameTaken = false);
     // Forgets a file task that nobody observes any more.
     void RemoveFileTask(PackageFileDownloadTask* task);
 

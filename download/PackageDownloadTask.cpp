@@ -1,9 +1,12 @@
 #include "download/PackageDownloadTask.h"
 
+#include <string>
+#include <unordered_set>
+
 #include "download/DownloadManager.h"
 #include "download/DownloadTaskRegistry.h"
 #include "package/DirectoryStructure.h"
-#include "package/DurableBatch.h"
+#include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
@@ -59,13 +62,23 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
     DirectoryStructure& layout = GetDirectoryStructure();
     DurableBatch& batch = GetContentBatch();
     DownloadTaskRegistry* registry = DownloadTaskRegistry::GetInstance();
+    std::unordered_set<std::string> listed;
+    for (int index = 0; index < package.GetFileCount(); ++index) {
+        listed.insert(layout.GetContentFilePath(package.GetFileInfo(index)).Peek());
+    }
     for (int index = 0; index < package.GetFileCount(); ++index) {
         const PackageFileInfo& fileInfo = package.GetFileInfo(index);
         const StringClass path = layout.GetContentFilePath(fileInfo);
         if (batch.Holds(path) || store.HasFileOfSize(path, fileInfo.size)) {
             continue;
         }
-        PackageFileDownloadTask* task = registry->AcquireFileTask(fileInfo, repositoryUrl, AsFileObserver());
+        // The usual part file's name may be a content file's own (a package
+        // may list "a.dat" and "a.dat.part" with one checksum): writing into
+        // it would destroy that file.
+        const StringClass partPath = layout.GetContentPartPath(fileInfo, false);
+        const bool partNameTaken = listed.count(partPath.Peek()) != 0 || store.FileExists(partPath);
+        PackageFileDownloadTask* task =
+            registry->AcquireFileTask(fileInfo, repositoryUrl, AsFileObserver(), partNameTaken);
         // A file this task cannot wait for would let the package pass as
         // complete without it.
         if (!fileTasks.Add(task)) {

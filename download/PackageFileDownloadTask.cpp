@@ -3,14 +3,15 @@
 #include "download/EscapeUrlPath.h"
 #include "file/FileClass.h"
 #include "package/DirectoryStructure.h"
-#include "package/DurableBatch.h"
+#include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
 #include "package/PackageFileInfo.h"
 
-PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo)
+PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo,
+                                                 bool partNameTaken)
     : repositoryUrl(repositoryUrl),
       contentPath(GetDirectoryStructure().GetContentFilePath(fileInfo)),
-      partPath(FormatString("%s.part", contentPath.Peek())),
+      partPath(GetDirectoryStructure().GetContentPartPath(fileInfo, partNameTaken)),
       partFile(GetStoreFilesystem().GetFile(partPath)),
       listedCrc(fileInfo.crc) {
     url = FormatString("%s/%s", EscapeUrlBase(repositoryUrl).Peek(), EscapeUrlPath(contentPath).Peek());

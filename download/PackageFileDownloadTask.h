@@ -5,18 +5,19 @@
 #include "download/DownloadTask.h"
 #include "foundation/Crc32.h"
 #include "foundation/StringClass.h"
-#include "package/DurableBatch.h"
+#include "package/DurableStore.h"
 
 class FileClass;
 struct PackageFileInfo;
 
-// Fetches one content file from a repository into "<content path>.part" in
-// the store. When it has arrived whole with the CRC-32 the package-info file
-// lists, it waits in the content batch, which gives it the content path once
-// its data is on the disk; otherwise the part file is deleted.
+// Fetches one content file from a repository into its part file in the store
+// ("<content path>.part", or another name where that one is taken). When it
+// has arrived whole with the CRC-32 the package-info file lists, it waits in
+// the content batch, which gives it the content path once its data is on the
+// disk; otherwise the part file is deleted.
 class PackageFileDownloadTask : public DownloadTask {
 public:
-    PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo);
+    PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo, bool partNameTaken = false);
     ~PackageFileDownloadTask() override;
 
     void OnStart() override;

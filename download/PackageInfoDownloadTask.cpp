@@ -5,6 +5,7 @@
 
 #include "download/EscapeUrlPath.h"
 #include "file/FileClass.h"
+#include "package/DirectoryStructure.h"
 #include "package/PackageManager.h"
 
 namespace {
@@ -26,7 +27,11 @@ int64_t CapacityFor(int64_t needed, int64_t announced) {
 
 PackageInfoDownloadTask::PackageInfoDownloadTask(uint32_t packageId, const char* repositoryUrl)
     : repositoryUrl(repositoryUrl), packageId(packageId) {
-    url = FormatString("%s/packages/%08x.kpi", EscapeUrlBase(repositoryUrl).Peek(), static_cast<unsigned>(packageId));
+    // A repository is laid out as a store: the package-info file lies where
+    // the store keeps it.
+    DirectoryStructure& layout = GetDirectoryStructure();
+    url = FormatString("%s/%s", EscapeUrlBase(repositoryUrl).Peek(),
+                       layout.GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(packageId)).Peek());
 }
 
 void PackageInfoDownloadTask::OnData(const char* data, int length) {

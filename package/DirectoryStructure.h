@@ -1,11 +1,17 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "foundation/StringClass.h"
 
 struct PackageFileInfo;
 
-// Names the three kinds of file in the store, as store-relative paths with
-// forward slashes, so that every user of the store agrees on them.
+// Names every file and folder of the store, as store-relative paths with
+// forward slashes, so that every user of the store agrees on them: the three
+// kinds of store file, their folders, and the temporary names that files are
+// written under before they take their own. A temporary name is never one that
+// the store gives a file (see DurableStore.h).
 class DirectoryStructure {
 public:
     virtual ~DirectoryStructure() = default;
@@ -16,6 +22,26 @@ public:
     virtual StringClass GetContentFilePath(const PackageFileInfo& info);
     // "packages/%s" with the file name of a package-info file.
     virtual StringClass GetPackageInfoPath(const char* fileName);
+
+    // "files" and "packages".
+    StringClass GetContentFolder();
+    StringClass GetPackageInfoFolder();
+    // "%08x.kpi" with the package identifier.
+    static StringClass GetPackageInfoFileName(uint32_t packageId);
+    // True for a name of that form, which cannot lead out of its folder.
+    static bool IsPackageInfoFileName(const std::string& name);
+
+    // Where a file is written before it takes the name `path`: the index's
+    // "packages.dat.new", a package-info file's name followed by ".part".
+    StringClass GetTemporaryPath(const char* path);
+    // Where a download writes a content file: its name followed by ".part",
+    // unless that is itself a content file's name that is taken (listed by
+    // the package or present in the store); then the same with a leading
+    // "~", which no content file's name has (theirs begin with the checksum).
+    StringClass GetContentPartPath(const PackageFileInfo& info, bool partNameTaken);
+    // Where a conversion writes its member `index` before its checksum is
+    // known: "files/convert-%d.part".
+    StringClass GetConversionPartPath(int index);
 };
 
 // The process-wide store layout.

@@ -12,16 +12,46 @@
 #include "foundation/StringClass.h"
 #include "platform/FileSystem.h"
 
+class DirectoryStructure;
 class FileClass;
 class FlatFilesystem;
 
+// How the store keeps what it reports through a crash or a power cut. Every
+// name of a store file is given, replaced and taken away in this unit, by the
+// rules below; only temporary files are written and deleted by their writers
+// (one that a power cut brings back is a leftover, which the next cleanup
+// removes).
+//
+// 1. Data before name. A file is written whole under a temporary name and
+//    takes its final name only once its data is forced to the disk: a name in
+//    the store never stands for bytes that a power cut can take back.
+// 2. Names synced. A name created, replaced or deleted is a change of its
+//    folder, and the folder is synced before anything relies on the change.
+//    A folder that is not there holds no name to sync. A new folder's name is
+//    synced into its parent before anything is put into it.
+// 3. What a file refers to is durable before the file. Content files are on
+//    the disk before the package-info file or the index entry that lists them
+//    and before a download reports them; the copy of a damaged index is on
+//    the disk before the index that replaces it. The other way round, a
+//    package-info file is durably gone before a content file it lists is
+//    deleted: brought back by a power cut, it would list files that are no
+//    more.
+// 4. A force covers only its own file system. A group of files is forced
+//    with one force per file system it spans, and file by file where such a
+//    force does not reach the disk (platform::DataForcer); a single file is
+//    forced by itself.
+// 5. A temporary name is never a name that the store gives a file
+//    (DirectoryStructure), so that writing, renaming or deleting one cannot
+//    touch a listed file.
+// 6. Before a command reports, the store folder is durable, with whatever an
+//    earlier program changed there without syncing it.
+
 // Files written into one folder of the store under temporary names, whose
-// final names are held back until their data is on the disk: a name in the
-// store must never stand for bytes that a power cut can take back. Commit
-// forces the data of every held file at once, gives each its final name
-// (replacing a file of that name) and then syncs the folder, so that the
-// names are durable too. The download worker holds files while the main
-// thread commits, so both go through one lock.
+// final names are held back until their data is on the disk (rules 1, 2, 4).
+// Commit forces the data of every held file at once, gives each its final
+// name (replacing a file of that name) and then syncs the folder. The download
+// worker holds files while the main thread commits, so both go through one
+// lock.
 class DurableBatch {
 public:
     // Held files wait at most this long, or until this much is held, before
@@ -93,6 +123,49 @@ private:
     int64_t Written = 0;
     int64_t Started = 0;
 };
+
+// The store's single files, its deletions and the store folder itself, by the
+// rules above.
+class DurableStore {
+public:
+    DurableStore(FlatFilesystem& store, DirectoryStructure& layout) : Store(store), Layout(layout) {}
+
+    // Makes the store folder, each new folder's name synced into its parent,
+    // before a command locks the store. A store folder found empty may have
+    // been made by a program that stopped before syncing its name, so its
+    // parent is synced as well.
+    void MakeStoreFolder();
+    // Syncs the store folder, once the store is locked and before anything is
+    // read or reported (rule 6). False when that failed.
+    bool SyncStoreFolder();
+
+    // Puts the bytes in the place of the file at path (made if missing) in one
+    // step: readers see the old or the new file, never a part of one. False
+    // when that is not durable; the old file is then left as it was.
+    bool ReplaceWhole(const char* path, const char* bytes, int length);
+    // Writes the bytes as a new file at path; false when a file of that name
+    // exists or the new one is not durable.
+    bool AddWhole(const char* path, const char* bytes, int length);
+
+    // Takes a package's package-info file away and then the content files
+    // that `listUnused` names once it is gone (names in the content folder),
+    // in that order (rule 3). False when that could not be made durable; no
+    // content file is deleted before the package-info file is durably gone.
+    bool RemovePackageFiles(const char* infoPath, const std::function<bool(std::vector<std::string>&)>& listUnused);
+    // Deletes the names of the content folder and syncs it.
+    bool DeleteContentFiles(const std::vector<std::string>& names);
+
+private:
+    bool PlaceWhole(const char* path, const char* bytes, int length, bool replace);
+    bool WriteTemporary(const char* temporaryPath, const char* bytes, int length);
+
+    FlatFilesystem& Store;
+    DirectoryStructure& Layout;
+};
+
+// Makes the folder and every missing folder above it, outermost first, each
+// new name synced into its parent (rule 2).
+void MakeFolders(const char* folder);
 
 // The batch of the content folder that the download tasks share.
 DurableBatch& GetContentBatch();

@@ -4,6 +4,7 @@
 
 #include "config/DataPaths.h"
 #include "file/RawFileClass.h"
+#include "package/DurableStore.h"
 #include "platform/FileSystem.h"
 
 FlatFilesystem::FlatFilesystem(const char* root) : root(root) {}
@@ -24,8 +25,8 @@ void FlatFilesystem::CopyFile(const char* source, const char* destination) {
     platform::CopyFile(GetFullPath(source), GetFullPath(destination));
 }
 
-void FlatFilesystem::MoveFile(const char* source, const char* destination) {
-    platform::MoveFile(GetFullPath(source), GetFullPath(destination));
+bool FlatFilesystem::MoveFile(const char* source, const char* destination) {
+    return platform::MoveFile(GetFullPath(source), GetFullPath(destination));
 }
 
 void FlatFilesystem::DeleteFile(const char* path) { platform::DeleteFile(GetFullPath(path)); }
@@ -115,14 +116,7 @@ void CreateParentFolders(const char* path) {
         return;
     }
     const StringClass parent = GetParentPath(path);
-    if (parent.IsEmpty() || platform::PathExists(parent)) {
-        return;
-    }
-    CreateParentFolders(parent);
-    // A file made durable in a folder whose own name a power cut takes back
-    // would be lost with it.
-    if (platform::CreateFolder(parent)) {
-        const StringClass grandparent = GetParentPath(parent);
-        platform::SyncFolder(grandparent.IsEmpty() ? "." : grandparent.Peek());
+    if (!parent.IsEmpty() && !platform::PathExists(parent)) {
+        MakeFolders(parent);
     }
 }

@@ -24,7 +24,7 @@ public:
     // Copies, replacing an existing destination.
     virtual void CopyFile(const char* source, const char* destination) = 0;
     // Moves or renames; fails when the destination exists.
-    virtual void MoveFile(const char* source, const char* destination) = 0;
+    virtual bool MoveFile(const char* source, const char* destination) = 0;
     virtual void DeleteFile(const char* path) = 0;
 
     // Forces what was written to an open file object from GetFile onto the disk.
@@ -56,7 +56,7 @@ public:
     void ReturnFile(FileClass* file) override;
     bool FileExists(const char* path) override;
     void CopyFile(const char* source, const char* destination) override;
-    void MoveFile(const char* source, const char* destination) override;
+    bool MoveFile(const char* source, const char* destination) override;
     void DeleteFile(const char* path) override;
     bool FlushFile(FileClass* file) override;
     bool ReplaceFile(const char* source, const char* destination) override;
@@ -86,5 +86,5 @@ StringClass SanitizeFileName(const char* name);
 StringClass GetParentPath(const char* path);
 
 // Creates every missing folder above the path, outermost first, and makes
-// each new folder's name durable before anything is put into it.
+// each new folder's name durable before anything is put into it (MakeFolders).
 void CreateParentFolders(const char* path);

@@ -100,9 +100,6 @@ PackageManager* Instance = nullptr;
 void (*WaitNotice)() = nullptr;
 void (*DamagedIndexNotice)(const char*, const char*) = nullptr;
 
-// The folder of the content files, as the store layout names them.
-constexpr const char* ContentFolder = "files";
-
 // A copy of a damaged index gets the first of these names that is free.
 constexpr int MostDamagedCopies = 9999;
 
@@ -135,25 +132,6 @@ bool FillMemoryFile(MemoryFile& contents, const std::string& bytes) {
     return true;
 }
 
-bool IsHexDigit(char character) {
-    return (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f') ||
-           (character >= 'A' && character <= 'F');
-}
-
-// Only names of the form the store gives package-info files ("%08x.kpi") are
-// read: such a name cannot lead out of the folder it was listed in.
-bool IsPackageInfoName(const std::string& name) {
-    if (name.size() != 12 || !EqualsIgnoringAsciiCase(name.c_str() + 8, ".kpi")) {
-        return false;
-    }
-    for (int index = 0; index < 8; ++index) {
-        if (!IsHexDigit(name[index])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // False when memory ran out.
 bool InsertContentPaths(PathSet& used, const Package& package, DirectoryStructure& layout) {
     for (int fileIndex = 0; fileIndex < package.GetFileCount(); ++fileIndex) {
@@ -169,12 +147,15 @@ bool InsertContentPaths(PathSet& used, const Package& package, DirectoryStructur
 // False when they cannot all be known (the folder exists but cannot be
 // listed, or memory ran out).
 bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure& layout) {
+    const StringClass folder = layout.GetPackageInfoFolder();
     std::vector<std::string> names;
-    if (!store.ListFolder("packages", names)) {
-        return !store.FileExists("packages");
+    if (!store.ListFolder(folder, names)) {
+        return !store.FileExists(folder);
     }
+    // Only names of the form the store gives package-info files are read: such
+    // a name cannot lead out of the folder it was listed in.
     for (const std::string& name : names) {
-        if (!IsPackageInfoName(name)) {
+        if (!DirectoryStructure::IsPackageInfoFileName(name)) {
             continue;
         }
         FileClass* file = store.GetFile(layout.GetPackageInfoPath(name.c_str()));
@@ -199,7 +180,8 @@ bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure
 
 }  // namespace
 
-PackageManager::PackageManager(Filesystem& store, DirectoryStructure& layout) : Store(store), Layout(layout) {}
+PackageManager::PackageManager(FlatFilesystem& store, DirectoryStructure& layout)
+    : Store(store), Layout(layout), Durable(store, layout) {}
 
 PackageManager::~PackageManager() {
     for (int index = 0; index < packages.Count(); ++index) {
@@ -231,10 +213,11 @@ void PackageManager::SetDamagedIndexNotice(void (*notice)(const char*, const cha
 // back only what they knew: the second save would drop what the first one
 // registered. A store where no lock file can be made (a read-only folder) is
 // still used, without the lock, as before.
-void PackageManager::LockStore(const FlatFilesystem& store, platform::FileLock& lock) {
-    const StringClass lockPath = store.GetFullPath(LockFileName);
-    CreateParentFolders(lockPath);
-    lock.Lock(lockPath, WaitNotice);
+void PackageManager::LockStore(FlatFilesystem& store, platform::FileLock& lock) {
+    DurableStore durable(store, GetDirectoryStructure());
+    durable.MakeStoreFolder();
+    lock.Lock(store.GetFullPath(LockFileName), WaitNotice);
+    durable.SyncStoreFolder();
 }
 
 bool PackageManager::ReleaseInstance() {
@@ -244,8 +227,10 @@ bool PackageManager::ReleaseInstance() {
     PackageManager* manager = Instance;
     Instance = nullptr;
     // After a failed save the command has reported its failure and left the
-    // index as it was; saving what it left in memory now would undo that.
-    const bool saved = !manager->SaveFailed && (!manager->IndexReadable || manager->Save());
+    // index as it was; saving what it left in memory now would undo that. An
+    // index that could not be read is never written.
+    const bool saved =
+        manager->State == IndexState::Unreadable || (manager->State != IndexState::SaveFailed && manager->Save());
     delete manager;
     return saved;
 }
@@ -254,11 +239,13 @@ void PackageManager::Load() {
     const StringClass path = Layout.GetDatabasePath();
     FileClass* file = Store.GetFile(path);
     if (file->Open(FileClass::ReadOnly)) {
-        IndexReadable = ReadIndex(*file);
+        if (!ReadIndex(*file)) {
+            State = IndexState::Unreadable;
+        }
         file->Close();
-    } else {
+    } else if (Store.FileExists(path)) {
         // Only a missing index is an empty registry.
-        IndexReadable = !Store.FileExists(path);
+        State = IndexState::Unreadable;
     }
     Store.ReturnFile(file);
 }
@@ -271,7 +258,6 @@ bool PackageManager::ReadIndex(FileClass& file) {
         IndexBytes.clear();
         return false;
     }
-    IndexOnDisk = true;
     ChunkReader reader(&contents);
     while (reader.OpenChunk()) {
         Package* package = new (std::nothrow) Package(reader);
@@ -286,7 +272,8 @@ bool PackageManager::ReadIndex(FileClass& file) {
     contents.Seek(0, FileClass::FromStart);
     const bool rewritten = WriteIndex(contents);
     const int rewrittenLength = contents.Seek(0, FileClass::FromCurrent);
-    IndexLossless = rewritten && HoldsLoadedBytes(contents.GetData(), rewrittenLength);
+    const bool lossless = rewritten && HoldsLoadedBytes(contents.GetData(), rewrittenLength);
+    State = lossless ? IndexState::Matching : IndexState::Damaged;
     return true;
 }
 
@@ -307,47 +294,39 @@ bool PackageManager::HoldsLoadedBytes(const char* bytes, int length) const {
 }
 
 bool PackageManager::Save() {
-    if (!IndexReadable) {
-        SaveFailed = true;
-        return false;
-    }
     // The packages are changed only by adding and removing them: unchanged
     // since a lossless load or the last save, they are what the index holds.
-    if (IndexOnDisk && IndexLossless && !Changed) {
+    if (State == IndexState::Matching) {
         return true;
+    }
+    if (State == IndexState::Unreadable || State == IndexState::SaveFailed) {
+        return false;
     }
     MemoryFile contents;
     contents.Reserve(static_cast<int>(IndexBytes.size()));
     if (!WriteIndex(contents)) {
-        SaveFailed = true;
+        State = IndexState::SaveFailed;
         return false;
     }
     // A save that would write what is already there writes nothing: the index
     // keeps its file, its time and the disk its quiet.
-    if (IndexOnDisk && HoldsLoadedBytes(contents.GetData(), contents.Size())) {
+    if (State == IndexState::Changed && HoldsLoadedBytes(contents.GetData(), contents.Size())) {
+        State = IndexState::Matching;
         return true;
     }
     StringClass copyPath;
-    if (!IndexLossless && !KeepDamagedIndex(copyPath)) {
-        SaveFailed = true;
+    if (State == IndexState::Damaged && !KeepDamagedIndex(copyPath)) {
+        State = IndexState::SaveFailed;
         return false;
     }
     // The old index is replaced only by a new one known to be whole, and the
     // save counts only once the replacement is durable.
-    if (!WriteTemporaryIndex(contents.GetData(), contents.Size()) ||
-        !Store.ReplaceFile(TemporaryIndexPath(), Layout.GetDatabasePath())) {
-        Store.DeleteFile(TemporaryIndexPath());
-        SaveFailed = true;
-        return false;
-    }
-    if (!Store.SyncFolder(IndexFolder())) {
-        SaveFailed = true;
+    if (!Durable.ReplaceWhole(Layout.GetDatabasePath(), contents.GetData(), contents.Size())) {
+        State = IndexState::SaveFailed;
         return false;
     }
     IndexBytes.assign(contents.GetData(), static_cast<size_t>(contents.Size()));
-    IndexOnDisk = true;
-    IndexLossless = true;
-    Changed = false;
+    State = IndexState::Matching;
     if (!copyPath.IsEmpty() && DamagedIndexNotice != nullptr) {
         DamagedIndexNotice(Layout.GetDatabasePath(), copyPath);
     }
@@ -355,26 +334,16 @@ bool PackageManager::Save() {
 }
 
 // Keeps the bytes of the index as it was loaded under the first free name of
-// "packages.dat.damaged", ".damaged.2", ...: written whole under a temporary
-// name first, then moved to a name that replaces nothing.
+// "packages.dat.damaged", ".damaged.2", ..., durably, before anything
+// replaces the index.
 bool PackageManager::KeepDamagedIndex(StringClass& copyPath) {
-    const StringClass temporaryPath = TemporaryIndexPath();
     const StringClass firstName = StringClass(Layout.GetDatabasePath()) + ".damaged";
     for (int number = 1; number <= MostDamagedCopies; ++number) {
         const StringClass candidate = number == 1 ? firstName : FormatString("%s.%d", firstName.Peek(), number);
         if (Store.FileExists(candidate)) {
             continue;
         }
-        if (!WriteTemporaryIndex(IndexBytes.data(), static_cast<int>(IndexBytes.size()))) {
-            return false;
-        }
-        Store.MoveFile(temporaryPath, candidate);
-        if (Store.FileExists(temporaryPath)) {
-            Store.DeleteFile(temporaryPath);
-            return false;
-        }
-        // The copy must outlive a power cut that the new index survives.
-        if (!Store.SyncFolder(IndexFolder())) {
+        if (!Durable.AddWhole(candidate, IndexBytes.data(), static_cast<int>(IndexBytes.size()))) {
             return false;
         }
         copyPath = candidate;
@@ -382,27 +351,6 @@ bool PackageManager::KeepDamagedIndex(StringClass& copyPath) {
     }
     return false;
 }
-
-// Writes the bytes to the index's temporary file and forces them onto the
-// disk; the file is removed again when that fails.
-bool PackageManager::WriteTemporaryIndex(const char* bytes, int length) {
-    const StringClass temporaryPath = TemporaryIndexPath();
-    FileClass* file = Store.GetFile(temporaryPath);
-    file->Open(FileClass::WriteOnly);
-    const bool complete = file->IsOpen() && file->Write(bytes, length) == length && Store.FlushFile(file);
-    if (file->IsOpen()) {
-        file->Close();
-    }
-    Store.ReturnFile(file);
-    if (!complete) {
-        Store.DeleteFile(temporaryPath);
-    }
-    return complete;
-}
-
-StringClass PackageManager::TemporaryIndexPath() const { return StringClass(Layout.GetDatabasePath()) + ".new"; }
-
-StringClass PackageManager::IndexFolder() const { return GetParentPath(Layout.GetDatabasePath()); }
 
 Package* PackageManager::FindPackage(uint32_t id) const {
     for (int index = 0; index < packages.Count(); ++index) {
@@ -419,7 +367,7 @@ Package* PackageManager::AddPackage(ChunkReader& reader) {
         delete package;
         return nullptr;
     }
-    Changed = true;
+    NoteChange();
     return package;
 }
 
@@ -433,44 +381,69 @@ Package* PackageManager::AddPackageInfo(FileClass& file, uint32_t id) {
         delete package;
         return nullptr;
     }
-    Changed = true;
+    NoteChange();
     return package;
 }
 
 bool PackageManager::RemovePackage(Package* package) {
     const bool removed = packages.Delete(package);
-    Changed = Changed || removed;
+    if (removed) {
+        NoteChange();
+    }
     return removed;
 }
 
+// An index that is missing or damaged must be written whatever changes, and
+// one that is not to be written stays so.
+void PackageManager::NoteChange() {
+    if (State == IndexState::Matching) {
+        State = IndexState::Changed;
+    }
+}
+
 void PackageManager::RemoveUnusedFiles() {
-    // A set that misses a path would delete a file still in use, so nothing is
-    // deleted unless every listed path made it in.
+    std::vector<std::string> names;
+    if (ListUnusedFiles(names)) {
+        Durable.DeleteContentFiles(names);
+    }
+}
+
+bool PackageManager::RemovePackageFiles(uint32_t id) {
+    const StringClass infoPath = Layout.GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(id));
+    return Durable.RemovePackageFiles(infoPath,
+                                      [this](std::vector<std::string>& names) { return ListUnusedFiles(names); });
+}
+
+// The names in the content folder that are not in use. A set that misses a
+// path would delete a file still in use, so none is named unless every
+// listed path made it in.
+bool PackageManager::ListUnusedFiles(std::vector<std::string>& names) {
+    names.clear();
     PathSet used;
     for (int index = 0; index < packages.Count(); ++index) {
         if (!InsertContentPaths(used, *packages[index], Layout)) {
-            return;
+            return false;
         }
     }
     if (!InsertPackageInfoPaths(used, Store, Layout)) {
-        return;
+        return false;
     }
-    std::vector<std::string> names;
-    if (!Store.ListFolder(ContentFolder, names)) {
-        return;
+    const StringClass folder = Layout.GetContentFolder();
+    std::vector<std::string> listed;
+    if (!Store.ListFolder(folder, listed)) {
+        return true;
     }
-    std::string path = std::string(ContentFolder) + "/";
+    std::string path = std::string(folder.Peek()) + "/";
     const size_t prefixLength = path.size();
-    for (const std::string& name : names) {
+    for (std::string& name : listed) {
         if (name.empty() || name[0] == '.') {
             continue;
         }
         path.resize(prefixLength);
         path += name;
         if (!used.Contains(path.c_str())) {
-            // The listed name itself, never read back as a path: a name that
-            // holds separators or ".." must not reach another folder.
-            Store.DeleteListedFile(ContentFolder, name.c_str());
+            names.push_back(std::move(name));
         }
     }
+    return true;
 }

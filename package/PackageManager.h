@@ -2,14 +2,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "foundation/SimpleVecClass.h"
+#include "package/DurableStore.h"
 #include "platform/FileLock.h"
 
 class ChunkReader;
 class DirectoryStructure;
 class FileClass;
-class Filesystem;
 class FlatFilesystem;
 class MemoryFile;
 class Package;
@@ -25,7 +26,7 @@ public:
     static constexpr const char* LockFileName = ".packages.lock";
 
     // A manager over a store and its layout, with an empty list.
-    PackageManager(Filesystem& store, DirectoryStructure& layout);
+    PackageManager(FlatFilesystem& store, DirectoryStructure& layout);
     // Deletes every package. The index is saved by whoever destroys the
     // manager (ReleaseInstance), so that a failed save can be reported.
     virtual ~PackageManager();
@@ -43,8 +44,10 @@ public:
     // whole, with the store paths of the index and of the copy.
     static void SetDamagedIndexNotice(void (*notice)(const char* indexPath, const char* copyPath));
     // Takes the lock of `store` into `lock`, waiting as GetInstance does, for
-    // a command that writes to a store without the index.
-    static void LockStore(const FlatFilesystem& store, platform::FileLock& lock);
+    // a command that writes to a store without the index. The store folder is
+    // made first and synced once the lock is held, so that nothing an earlier
+    // program left unsynced there is reported before it is durable.
+    static void LockStore(FlatFilesystem& store, platform::FileLock& lock);
     // Saves the index (unless a save of this process has already failed, or
     // the index could not be read) and destroys the process-wide manager,
     // when there is one; false when a save of this process failed. Runs at
@@ -56,7 +59,7 @@ public:
     void Load();
     // False when the index exists but could not be opened or read whole: the
     // manager then holds nothing and never writes the index.
-    bool CouldReadIndex() const { return IndexReadable; }
+    bool CouldReadIndex() const { return State != IndexState::Unreadable; }
     // Writes the index so that it is replaced whole or not at all; false when
     // it could not be written, and the old index is then left as it was. An
     // index that already holds exactly these bytes is left untouched. The
@@ -86,28 +89,36 @@ public:
     // readable package-info file in the store lists, except names beginning
     // with a dot. Nothing is deleted when the lists cannot all be read.
     void RemoveUnusedFiles();
+    // Deletes the package-info file of the package that was removed and then
+    // the content files no package uses any more, in the order that keeps a
+    // power cut from bringing back a package-info file without its files.
+    // False when the content files could not be deleted durably.
+    bool RemovePackageFiles(uint32_t id);
 
 private:
+    // Where the index on disk stands against the packages in memory.
+    enum class IndexState {
+        Absent,      // there is none: the first save writes one
+        Matching,    // it holds exactly what the packages give
+        Changed,     // a package was added or removed since it was read or written
+        Damaged,     // it holds bytes the packages do not give back: a copy is kept before it is replaced
+        Unreadable,  // it could not be read whole: it is never written
+        SaveFailed,  // a save failed: it stays as it was for the rest of the run
+    };
+
+    bool ListUnusedFiles(std::vector<std::string>& names);
     bool ReadIndex(FileClass& file);
     bool WriteIndex(MemoryFile& contents) const;
     bool HoldsLoadedBytes(const char* bytes, int length) const;
     bool KeepDamagedIndex(StringClass& copyPath);
-    bool WriteTemporaryIndex(const char* bytes, int length);
-    StringClass TemporaryIndexPath() const;
-    // The store-relative folder of the index ("" for the store folder).
-    StringClass IndexFolder() const;
+    void NoteChange();
 
-    Filesystem& Store;
+    FlatFilesystem& Store;
     DirectoryStructure& Layout;
+    DurableStore Durable;
     SimpleDynVecClass<Package*> packages;
     platform::FileLock StoreLock;
     // The bytes of the index as the last load or save left it on disk.
     std::string IndexBytes;
-    bool IndexOnDisk = false;
-    bool IndexReadable = true;
-    // The packages give back exactly IndexBytes when written.
-    bool IndexLossless = true;
-    // A package was added or removed since the load or the last save.
-    bool Changed = false;
-    bool SaveFailed = false;
+    IndexState State = IndexState::Absent;
 };

@@ -18,7 +18,7 @@
 #include "foundation/StringClass.h"
 #include "foundation/VectorClass.h"
 #include "package/DirectoryStructure.h"
-#include "package/DurableBatch.h"
+#include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageFileInfo.h"
@@ -28,27 +28,18 @@
 
 namespace {
 
-constexpr const char* ContentFolder = "files";
-
 // Larger than the 16384-byte read-ahead of the archive file, so that a large
 // member is read straight from the archive, and large enough that a big
 // archive is not copied in hundreds of thousands of small writes.
 constexpr int CopyBufferSize = 65536;
 
-// Files are written under a temporary name and renamed into place once
-// complete and on the disk, so a name in the store never stands for a file
-// that was cut short.
-constexpr const char* PartSuffix = ".part";
-
-// A member is copied before its checksum, and so its store name, is known.
-// Its temporary name is numbered by the member's place in the name table;
-// uninstall's cleanup removes one that a crash leaves behind.
-StringClass MemberPartPath(int index) { return FormatString("%s/convert-%d%s", ContentFolder, index, PartSuffix); }
-
 // One conversion: the archive, read through one open file from member to
 // member, the store it fills and the one copy buffer that every member passes
-// through. The content files get their names together, once all of them are
-// on the disk, and only then is the package-info file that lists them placed.
+// through. A member is copied before its checksum, and so its store name, is
+// known: under a temporary name numbered by its place in the name table
+// (uninstall's cleanup removes one that a crash leaves behind). The content
+// files get their names together, once all of them are on the disk, and only
+// then is the package-info file that lists them placed.
 class MixConversion {
 public:
     MixConversion(Package& package, const char* archiveName, FileFactoryClass& factory, FlatFilesystem& store,
@@ -58,7 +49,8 @@ public:
           factory(factory),
           archive(archiveName, &factory),
           store(store),
-          layout(layout) {}
+          layout(layout),
+          contentFolder(layout.GetContentFolder()) {}
     ~MixConversion() {
         if (archiveFile != nullptr) {
             factory.ReturnFile(archiveFile);
@@ -79,7 +71,6 @@ private:
     bool IsPresent(const StringClass& path, int size);
     bool PlaceContentFile(const StringClass& partPath, const PackageFileInfo& info, bool complete);
     bool WritePackageInfo();
-    bool WriteWhole(MemoryFile& record, FileClass& file);
 
     Package& package;
     const char* archiveName;
@@ -87,6 +78,7 @@ private:
     MixFileFactoryClass archive;
     FlatFilesystem& store;
     DirectoryStructure& layout;
+    const StringClass contentFolder;
     FileClass* archiveFile = nullptr;
     int64_t archiveSize = 0;
     // Where the reader stands in the archive file.
@@ -109,7 +101,7 @@ ConvertResult MixConversion::Run() {
         PrintError("Failed to open input file '%s'.\r\n", archiveName);
         return ConvertResult::ArchiveUnreadable;
     }
-    // Two conversions into one store would write the same ".part" files, and
+    // Two conversions into one store would write the same temporary files, and
     // one could move the other's unfinished copy into place; they take turns
     // through the store's lock like the commands that use the index.
     platform::FileLock storeLock;
@@ -120,7 +112,7 @@ ConvertResult MixConversion::Run() {
         PrintError("Failed to open input file '%s'.\r\n", archiveName);
         return ConvertResult::Abandoned;
     }
-    contents.emplace(store, ContentFolder);
+    contents.emplace(store, contentFolder);
     if (!ConvertMembers(names)) {
         PrintError("Failed to open file.\r\n");
         return ConvertResult::Abandoned;
@@ -146,9 +138,9 @@ bool MixConversion::ConvertMembers(const DynamicVectorClass<StringClass>& names)
 }
 
 void MixConversion::ReadContentFolder() {
-    CreateParentFolders(store.GetFullPath(MemberPartPath(0)));
+    CreateParentFolders(store.GetFullPath(layout.GetConversionPartPath(0)));
     std::vector<std::string> listed;
-    store.ListFolder(ContentFolder, listed);
+    store.ListFolder(contentFolder, listed);
     contentNames.insert(listed.begin(), listed.end());
 }
 
@@ -178,7 +170,7 @@ bool MixConversion::ConvertMember(int index, const char* name) {
         skipped = true;
         return true;
     }
-    const StringClass partPath = MemberPartPath(index);
+    const StringClass partPath = layout.GetConversionPartPath(index);
     const bool partWritten = target.Open(store.GetFullPath(partPath), FileClass::WriteOnly) != 0;
     uint32_t crc = 0;
     const bool complete = ReachMember(start) && CopyMember(length, partWritten ? &target : nullptr, crc);
@@ -231,7 +223,7 @@ bool MixConversion::IsPresent(const StringClass& path, int size) {
     if (contents->Holds(path)) {
         return true;
     }
-    const char* name = path.Peek() + std::strlen(ContentFolder) + 1;
+    const char* name = path.Peek() + contentFolder.GetLength() + 1;
     return contentNames.count(name) != 0 && store.HasFileOfSize(path, size);
 }
 
@@ -254,36 +246,14 @@ bool MixConversion::PlaceContentFile(const StringClass& partPath, const PackageF
 // survives a failed write. The record is put together in memory, where its
 // headers are rewritten for free, and reaches the disk in one piece.
 bool MixConversion::WritePackageInfo() {
-    const StringClass fileName = FormatString("%08x.kpi", static_cast<unsigned>(HashName(package.GetName())));
-    const StringClass path = layout.GetPackageInfoPath(fileName);
-    const StringClass partPath = path + PartSuffix;
+    const uint32_t id = HashName(package.GetName());
+    const StringClass path = layout.GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(id));
     MemoryFile record;
     ChunkWriter writer(&record);
-    FileClass* file = store.GetFile(partPath);
-    DurableBatch info(store, GetParentPath(path));
-    const bool opened = package.Save(writer) && file->Open(FileClass::WriteOnly);
-    const bool held = opened && WriteWhole(record, *file) && info.Hold(*file, partPath, path, record.Size());
-    file->Close();
-    store.ReturnFile(file);
-    if (opened && !held) {
-        store.DeleteFile(partPath);
-    }
-    // A commit that fails deletes what it could not place.
-    const bool written = held && info.Commit();
+    const bool written =
+        package.Save(writer) && DurableStore(store, layout).ReplaceWhole(path, record.GetData(), record.Size());
     if (!written) {
         PrintError("Failed to open output file '%s'.\r\n", store.GetFullPath(path).Peek());
-    }
-    return written;
-}
-
-bool MixConversion::WriteWhole(MemoryFile& record, FileClass& file) {
-    bool written = record.Seek(0, FileClass::FromStart) == 0;
-    while (written) {
-        const int got = record.Read(buffer, CopyBufferSize);
-        if (got <= 0) {
-            break;
-        }
-        written = file.Write(buffer, got) == got;
     }
     return written;
 }

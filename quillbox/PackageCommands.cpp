@@ -10,12 +10,6 @@
 #include "quillbox/Commands.h"
 #include "quillbox/Console.h"
 
-namespace {
-
-StringClass PackageInfoPath(uint32_t id) { return FormatString("packages/%08x.kpi", static_cast<unsigned>(id)); }
-
-}  // namespace
-
 int RunList() {
     PackageManager& manager = PackageManager::GetInstance();
     if (manager.GetPackageCount() == 0) {
@@ -41,7 +35,7 @@ int RunInstall(const char* packageName) {
         PrintError("This package has already been installed.\r\n");
         return 0;
     }
-    const StringClass path = PackageInfoPath(id);
+    const StringClass path = GetDirectoryStructure().GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(id));
     FlatFilesystem& store = GetStoreFilesystem();
     FileClass* file = store.GetFile(path);
     file->Open(FileClass::ReadOnly);
@@ -65,7 +59,9 @@ int RunInstall(const char* packageName) {
 }
 
 // Nothing is deleted before the index without the package is on disk: a
-// failed save leaves the store exactly as it was.
+// failed save leaves the store exactly as it was. Files that cannot be
+// deleted durably stay for the next cleanup; the package is uninstalled all
+// the same.
 int RunUninstall(const char* packageName) {
     PackageManager& manager = PackageManager::GetInstance();
     Package* package = manager.FindPackage(HashName(packageName));
@@ -74,18 +70,12 @@ int RunUninstall(const char* packageName) {
         return 0;
     }
     manager.RemovePackage(package);
-    const StringClass infoPath = PackageInfoPath(HashName(package->GetName()));
+    const uint32_t id = HashName(package->GetName());
     delete package;
     if (!manager.Save()) {
         return 1;
     }
-    FlatFilesystem& store = GetStoreFilesystem();
-    store.DeleteFile(infoPath);
-    // The package-info file must be gone for good before the files it lists
-    // go: brought back by a power cut, it would list files that are no more.
-    if (store.SyncFolder(GetParentPath(infoPath))) {
-        manager.RemoveUnusedFiles();
-    }
+    manager.RemovePackageFiles(id);
     PrintOut("Package '%s' is now uninstalled.\r\n", packageName);
     return 0;
 }

@@ -20,6 +20,22 @@ TEST(DirectoryStructureTest, NamesTheThreeKindsOfStoreFile) {
                  "files/00ABCDEF.maps_a_b.dds");
     EXPECT_STREQ(layout.GetContentFilePath(PackageFileInfo(0xA684C7C6, 1, "Upper.DAT")), "files/A684C7C6.upper.dat");
     EXPECT_STREQ(layout.GetPackageInfoPath("00abcdef.kpi"), "packages/00abcdef.kpi");
+    EXPECT_STREQ(DirectoryStructure::GetPackageInfoFileName(0x00ABCDEF), "00abcdef.kpi");
+}
+
+// No temporary name can be one that the store gives a file: content files'
+// names begin with eight upper-case hexadecimal digits and a dot, and a
+// package-info file's name is twelve characters long.
+TEST(DirectoryStructureTest, TemporaryNamesLieOutsideTheNamesOfStoreFiles) {
+    DirectoryStructure layout;
+    const PackageFileInfo file(0x00ABCDEF, 1, "a.dat");
+    EXPECT_STREQ(layout.GetTemporaryPath("packages.dat"), "packages.dat.new");
+    EXPECT_STREQ(layout.GetTemporaryPath("packages/00abcdef.kpi"), "packages/00abcdef.kpi.part");
+    EXPECT_STREQ(layout.GetContentPartPath(file, false), "files/00ABCDEF.a.dat.part");
+    EXPECT_STREQ(layout.GetContentPartPath(file, true), "files/~00ABCDEF.a.dat.part");
+    EXPECT_STREQ(layout.GetConversionPartPath(7), "files/convert-7.part");
+    EXPECT_FALSE(DirectoryStructure::IsPackageInfoFileName("00abcdef.kpi.part"));
+    EXPECT_TRUE(DirectoryStructure::IsPackageInfoFileName("00ABCDEF.KPI"));
 }
 
 TEST(FlatFilesystemTest, SanitizeFileNameReplacesTheNineReservedCharacters) {
