@@ -5,7 +5,7 @@
 #include "package/FlatFilesystem.h"
 
 DurableBatch::DurableBatch(FlatFilesystem& store, const char* folder) : Store(store), Folder(folder) {
-    Forcer.Open(store.GetRoot());
+    Forcer.Open(store.GetFullPath(folder));
 }
 
 DurableBatch::~DurableBatch() {

@@ -36,10 +36,10 @@ class FlatFilesystem;
 //    package-info file is durably gone before a content file it lists is
 //    deleted: brought back by a power cut, it would list files that are no
 //    more.
-// 4. A force covers only its own file system. A group of files is forced
-//    with one force per file system it spans, and file by file where such a
-//    force does not reach the disk (platform::DataForcer); a single file is
-//    forced by itself.
+// 4. A force covers only its own file system. A group of files, all in one
+//    folder, is forced with one force of that folder's file system (which
+//    may not be the store's), and file by file where such a force does not
+//    reach the disk (platform::DataForcer); a single file is forced by itself.
 // 5. A temporary name is never a name that the store gives a file
 //    (DirectoryStructure), so that writing, renaming or deleting one cannot
 //    touch a listed file.

@@ -49,12 +49,13 @@ bool FlushFile(FileHandle file);
 // little left to do. It makes nothing durable by itself.
 void StartWriteBack(FileHandle file, int64_t offset, int64_t length);
 
-// Forces the data of a group of written files at once. Opened before the first
-// of them is written, so that a write-back that fails in between is reported.
-// A force of a whole file system covers only that one: the files of the group
-// may lie on several (a content folder linked to a second disk), and on some
-// (network shares, user-space file systems) such a force does not reach the
-// disk at all; their files are forced one by one as they are included.
+// Forces the data of a group of files written into one folder at once. Opened
+// before the first of them is written, so that a write-back that fails in
+// between is reported. A force of a whole file system covers only that one,
+// so the group is forced on the file system of its folder, which may differ
+// from the store's (a content folder linked to a second disk); where such a
+// force does not reach the disk at all (network shares, user-space file
+// systems), the files are forced one by one as they are included.
 class DataForcer {
 public:
     DataForcer() = default;
@@ -62,30 +63,24 @@ public:
     DataForcer(const DataForcer&) = delete;
     DataForcer& operator=(const DataForcer&) = delete;
 
-    // Begins a group of files, most of which lie on the file system of the
-    // folder.
+    // Begins a group of files written into the folder. A folder that does not
+    // exist yet will be made in the nearest one above that does, and share
+    // its file system.
     bool Open(const char* folder);
     // A file of the group, still open and written whole: its data is durable
     // once the next Force succeeds. Where the system can only force files one
-    // by one (Windows, or the file's file system), it is forced here.
+    // by one (Windows, or the folder's file system), it is forced here.
     bool Include(FileHandle file);
     // Makes the data of every file included since the last Force durable;
     // false when any of it may not have reached the disk.
     bool Force();
 
 private:
-    // A file system that files of the group lie on: the handle that forces
-    // it whole, or none where its files are forced one by one.
-    struct Volume {
-        uint64_t device = 0;
-        intptr_t handle = -1;
-        bool pending = false;
-    };
-    // Adds the file system of an open file or folder (POSIX).
-    bool AddVolume(int descriptor);
-
-    std::vector<Volume> Volumes;
+    // Forces the folder's file system whole; -1 where files are forced one
+    // by one.
+    intptr_t Handle = -1;
     bool Opened = false;
+    bool Pending = false;
 };
 
 // Makes the names created, renamed or deleted in the folder durable.

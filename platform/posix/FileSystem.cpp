@@ -314,76 +314,45 @@ void StartWriteBack(FileHandle file, int64_t offset, int64_t length) {
 }
 
 DataForcer::~DataForcer() {
-    for (const Volume& volume : Volumes) {
-        if (volume.handle != -1) {
-            close(static_cast<int>(volume.handle));
-        }
+    if (Handle != -1) {
+        close(static_cast<int>(Handle));
     }
 }
 
-// The folder's file system is met first; a descriptor opened now learns of
-// every write-back error from here on, so that a failure before the force is
-// reported by it.
+// The descriptor that forces the file system learns of every write-back
+// error from its open on, so it is opened before the files are written.
 bool DataForcer::Open(const char* folder) {
-    const int descriptor = open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    Opened = descriptor >= 0 && AddVolume(descriptor);
-    if (descriptor >= 0) {
+    std::string path = NativePath(folder);
+    int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (descriptor < 0 && errno == ENOENT && path.find('/') != std::string::npos) {
+        path.resize(path.find_last_of('/') > 0 ? path.find_last_of('/') : 1);
+        descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    Opened = descriptor >= 0;
+    if (Opened && SyncReachesTheDisk(descriptor)) {
+        Handle = descriptor;
+    } else if (Opened) {
         close(descriptor);
     }
     return Opened;
 }
 
-// A file on a file system not met before brings a handle of its own: a copy of
-// the file's descriptor, opened before the file was written.
-bool DataForcer::AddVolume(int descriptor) {
-    struct stat status;
-    if (fstat(descriptor, &status) != 0) {
-        return false;
-    }
-    Volume volume;
-    volume.device = static_cast<uint64_t>(status.st_dev);
-    if (SyncReachesTheDisk(descriptor)) {
-        volume.handle = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-        if (volume.handle == -1) {
-            return false;
-        }
-    }
-    Volumes.push_back(volume);
-    return true;
-}
-
 bool DataForcer::Include(FileHandle file) {
-    struct stat status;
-    if (!Opened || fstat(file, &status) != 0) {
+    if (!Opened) {
         return false;
     }
-    auto volume = std::find_if(Volumes.begin(), Volumes.end(), [&](const Volume& known) {
-        return known.device == static_cast<uint64_t>(status.st_dev);
-    });
-    if (volume == Volumes.end()) {
-        if (!AddVolume(file)) {
-            return false;
-        }
-        volume = Volumes.end() - 1;
-    }
-    if (volume->handle == -1) {
+    if (Handle == -1) {
         return fdatasync(file) == 0;
     }
-    volume->pending = true;
+    Pending = true;
     return true;
 }
 
-// One syncfs per file system forces the data of all its files of the group
-// with a single flush of the disk, where forcing each file would flush it
-// once per file.
+// One syncfs forces the data of every file of the group with a single flush
+// of the disk, where forcing each file would flush it once per file.
 bool DataForcer::Force() {
-    bool forced = Opened;
-    for (Volume& volume : Volumes) {
-        if (volume.pending && syncfs(static_cast<int>(volume.handle)) != 0) {
-            forced = false;
-        }
-        volume.pending = false;
-    }
+    const bool forced = Opened && (!Pending || syncfs(static_cast<int>(Handle)) == 0);
+    Pending = false;
     return forced;
 }
 

@@ -152,7 +152,6 @@ bool DataForcer::Open(const char*) {
 // forced the same way.
 bool DataForcer::Include(FileHandle file) { return Opened && FlushFileBuffers(ToHandle(file)) != 0; }
 
-// NOLINTNEXTLINE(readability-make-member-function-const)
 bool DataForcer::Force() { return Opened; }
 
 // A folder cannot be flushed on Windows; the moves write through instead.
