@@ -73,7 +73,10 @@ private:
     bool Failed = false;
 };
 
-// Makes the names created, renamed or deleted in the folder durable.
+// Makes the names created, renamed or deleted in the folder durable; false
+// when the folder is missing or the sync fails. Where a Windows volume refuses
+// to flush a folder, the moves' write-through is all there is, and it counts
+// as synced.
 bool SyncFolder(const char* folder);
 
 // The modification time as a DOS date (high 16 bits) and time (low 16 bits)

@@ -73,6 +73,18 @@ int64_t TransferAll(int64_t count, Transfer transfer) {
     return done;
 }
 
+bool IsFolder(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The errors with which a file system or the user's rights refuse to open a
+// folder for writing or to flush it, as opposed to a disk that fails.
+bool RefusedForFolders(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+           error == ERROR_INVALID_PARAMETER || error == ERROR_WRITE_PROTECT;
+}
+
 }  // namespace
 
 FileHandle OpenFile(const char* path, int rights) {
@@ -157,8 +169,36 @@ bool DataForcer::Include(FileHandle file) {
 
 bool DataForcer::Force() { return Handle != -1 && !Failed; }
 
-// A folder cannot be flushed on Windows; the moves write through instead.
-bool SyncFolder(const char*) { return true; }
+// Windows documents no flush of a folder; where the file system accepts one,
+// it is asked to write the folder's new, moved and deleted names, and Wine
+// makes it a sync of the Linux folder beneath. A volume may refuse to open a
+// folder for writing or to flush it: the names then rest on the moves'
+// write-through and the file system's journal, which may reach the disk only
+// later, since failing every command on such a volume would be worse. A
+// missing folder fails, and so does a flush that fails on the disk.
+bool SyncFolder(const char* folder) {
+    const HANDLE handle =
+        CreateFileA(folder, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // A folder that another program holds without write sharing is
+        // refused with a sharing violation, like one the user may only read.
+        if ((RefusedForFolders(error) || error == ERROR_SHARING_VIOLATION) && IsFolder(folder)) {
+            return true;
+        }
+        SetLastError(error);
+        return false;
+    }
+    const bool flushed = FlushFileBuffers(handle) != 0;
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    if (flushed || RefusedForFolders(error)) {
+        return true;
+    }
+    SetLastError(error);
+    return false;
+}
 
 uint32_t GetFileDosDateTime(FileHandle file) {
     FILETIME written;
