@@ -97,6 +97,8 @@ bool PathExists(const char* path);
 // folder is none).
 int64_t PathFileSize(const char* path);
 
+// On Windows the deletes and moves wait a little over a second for a file that
+// another program (a virus scanner, an indexer) holds open before they fail.
 bool DeleteFile(const char* path);
 // Copies source over destination, replacing it when it exists.
 bool CopyFile(const char* source, const char* destination);

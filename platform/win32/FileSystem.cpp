@@ -85,6 +85,31 @@ bool RefusedForFolders(DWORD error) {
            error == ERROR_INVALID_PARAMETER || error == ERROR_WRITE_PROTECT;
 }
 
+// Virus scanners and indexers open a new file for a moment, and a move or
+// delete of it fails meanwhile; a name whose file is being deleted while one
+// of them holds it is refused as access denied. Such a call is tried again
+// with growing pauses, 1.27 s in all, so that a file that stays locked still
+// fails the command soon. A read-only file or a folder is refused as access
+// denied too, and so fails only after the pauses. The last failure keeps its
+// error.
+template <typename Call>
+bool RetryWhileInUse(Call call) {
+    const DWORD lastPause = 640;
+    for (DWORD pause = 10;; pause *= 2) {
+        if (call()) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        const bool inUse =
+            error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+        if (!inUse || pause > lastPause) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(pause);
+    }
+}
+
 }  // namespace
 
 FileHandle OpenFile(const char* path, int rights) {
@@ -243,18 +268,21 @@ int64_t PathFileSize(const char* path) {
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool DeleteFile(const char* path) { return DeleteFileA(path) != 0; }
+bool DeleteFile(const char* path) {
+    return RetryWhileInUse([&] { return DeleteFileA(path) != 0; });
+}
 
 bool CopyFile(const char* source, const char* destination) { return CopyFileA(source, destination, FALSE) != 0; }
 
 // The moves return only once they are on the disk, as far as Windows promises
 // that; the file's own data was forced before.
 bool MoveFile(const char* source, const char* destination) {
-    return MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH) != 0;
+    return RetryWhileInUse([&] { return MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
 bool ReplaceFile(const char* source, const char* destination) {
-    return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return RetryWhileInUse(
+        [&] { return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
 bool CreateFolder(const char* path) {
@@ -302,7 +330,8 @@ bool DeleteFolderEntry(const char* folder, const char* name) {
     if (!path.empty() && path.back() != '\\' && path.back() != '/') {
         path += '\\';
     }
-    return DeleteFileA((path + name).c_str()) != 0;
+    path += name;
+    return RetryWhileInUse([&] { return DeleteFileA(path.c_str()) != 0; });
 }
 
 std::string CurrentDirectory() {
