@@ -83,7 +83,10 @@ private:
     bool Pending = false;
 };
 
-// Makes the names created, renamed or deleted in the folder durable.
+// Makes the names created, renamed or deleted in the folder durable; false
+// when the folder is missing or the sync fails. Where a Windows volume refuses
+// to flush a folder, the moves' write-through is all there is, and it counts
+// as synced.
 bool SyncFolder(const char* folder);
 
 // The modification time as a DOS date (high 16 bits) and time (low 16 bits)
@@ -104,6 +107,8 @@ bool PathExists(const char* path);
 // folder is none).
 int64_t PathFileSize(const char* path);
 
+// On Windows the deletes and moves wait a little over a second for a file that
+// another program (a virus scanner, an indexer) holds open before they fail.
 bool DeleteFile(const char* path);
 // Copies source over destination, replacing it when it exists.
 bool CopyFile(const char* source, const char* destination);

@@ -73,6 +73,43 @@ int64_t TransferAll(int64_t count, Transfer transfer) {
     return done;
 }
 
+bool IsFolder(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The errors with which a file system or the user's rights refuse to open a
+// folder for writing or to flush it, as opposed to a disk that fails.
+bool RefusedForFolders(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+           error == ERROR_INVALID_PARAMETER || error == ERROR_WRITE_PROTECT;
+}
+
+// Virus scanners and indexers open a new file for a moment, and a move or
+// delete of it fails meanwhile; a name whose file is being deleted while one
+// of them holds it is refused as access denied. Such a call is tried again
+// with growing pauses, 1.27 s in all, so that a file that stays locked still
+// fails the command soon. A read-only file or a folder is refused as access
+// denied too, and so fails only after the pauses. The last failure keeps its
+// error.
+template <typename Call>
+bool RetryWhileInUse(Call call) {
+    const DWORD lastPause = 640;
+    for (DWORD pause = 10;; pause *= 2) {
+        if (call()) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        const bool inUse =
+            error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+        if (!inUse || pause > lastPause) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(pause);
+    }
+}
+
 }  // namespace
 
 FileHandle OpenFile(const char* path, int rights) {
@@ -154,8 +191,36 @@ bool DataForcer::Include(FileHandle file) { return Opened && FlushFileBuffers(To
 
 bool DataForcer::Force() { return Opened; }
 
-// A folder cannot be flushed on Windows; the moves write through instead.
-bool SyncFolder(const char*) { return true; }
+// Windows documents no flush of a folder; where the file system accepts one,
+// it is asked to write the folder's new, moved and deleted names, and Wine
+// makes it a sync of the Linux folder beneath. A volume may refuse to open a
+// folder for writing or to flush it: the names then rest on the moves'
+// write-through and the file system's journal, which may reach the disk only
+// later, since failing every command on such a volume would be worse. A
+// missing folder fails, and so does a flush that fails on the disk.
+bool SyncFolder(const char* folder) {
+    const HANDLE handle =
+        CreateFileA(folder, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // A folder that another program holds without write sharing is
+        // refused with a sharing violation, like one the user may only read.
+        if ((RefusedForFolders(error) || error == ERROR_SHARING_VIOLATION) && IsFolder(folder)) {
+            return true;
+        }
+        SetLastError(error);
+        return false;
+    }
+    const bool flushed = FlushFileBuffers(handle) != 0;
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    if (flushed || RefusedForFolders(error)) {
+        return true;
+    }
+    SetLastError(error);
+    return false;
+}
 
 uint32_t GetFileDosDateTime(FileHandle file) {
     FILETIME written;
@@ -200,18 +265,21 @@ int64_t PathFileSize(const char* path) {
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool DeleteFile(const char* path) { return DeleteFileA(path) != 0; }
+bool DeleteFile(const char* path) {
+    return RetryWhileInUse([&] { return DeleteFileA(path) != 0; });
+}
 
 bool CopyFile(const char* source, const char* destination) { return CopyFileA(source, destination, FALSE) != 0; }
 
 // The moves return only once they are on the disk, as far as Windows promises
 // that; the file's own data was forced before.
 bool MoveFile(const char* source, const char* destination) {
-    return MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH) != 0;
+    return RetryWhileInUse([&] { return MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
 bool ReplaceFile(const char* source, const char* destination) {
-    return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return RetryWhileInUse(
+        [&] { return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
 bool CreateFolder(const char* path) {
@@ -259,7 +327,8 @@ bool DeleteFolderEntry(const char* folder, const char* name) {
     if (!path.empty() && path.back() != '\\' && path.back() != '/') {
         path += '\\';
     }
-    return DeleteFileA((path + name).c_str()) != 0;
+    path += name;
+    return RetryWhileInUse([&] { return DeleteFileA(path.c_str()) != 0; });
 }
 
 std::string CurrentDirectory() {

@@ -127,6 +127,17 @@ TEST(FileSystemTest, FoldersAreCreatedAndListed) {
     EXPECT_FALSE(platform::ListFolder((folder / "missing").c_str(), names));
 }
 
+// The store treats a folder that is not there as one with no names to sync,
+// so a missing folder must be told apart from one that was synced.
+TEST(FileSystemTest, SyncFolderSucceedsOnAFolderAndFailsOnAMissingOne) {
+    TempDir folder;
+    WriteFile(folder / "mofs/files/a", "a");
+    EXPECT_TRUE(platform::SyncFolder((folder.Path() + "\\mofs\\files").c_str()));
+    EXPECT_TRUE(platform::SyncFolder((folder / "mofs").c_str()));
+    EXPECT_FALSE(platform::SyncFolder((folder / "missing").c_str()));
+    EXPECT_FALSE(platform::SyncFolder((folder / "missing/files").c_str()));
+}
+
 TEST(FileSystemTest, SeekAndSizeUseSixtyFourBitPositions) {
     TempDir folder;
     WriteFile(folder / "f", "0123456789");
