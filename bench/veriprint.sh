@@ -2,15 +2,14 @@
 # Hashes one 1 GiB file with Veriprint and with md5sum, with the page cache
 # warm, and prints the median of several runs of each (RUNS, default 7), taken
 # in turns so that a change in the machine's load touches both alike, with
-# their ratio. Veriprint should take at most 0.85 times as long as md5sum.
-# When openssl is installed, its MD5 (hand-written assembler) is timed too, as
-# a yardstick of what the hash itself can do on this processor.
+# their ratio. When openssl is installed, its MD5 (hand-written assembler) is
+# timed too: the floor of what the hash itself can do on this processor, which
+# Veriprint is compared with as well.
 #   bench/veriprint.sh [path/to/Veriprint]   (default: the default preset's build)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 veriprint="$(realpath "${1:-$here/../build/default/veriprint/Veriprint}")"
 runs=${RUNS:-7}
-target=0.85
 
 if [ ! -x "$veriprint" ]; then
   echo "No Veriprint at $veriprint; build it first (scripts/build default)." >&2
@@ -59,10 +58,9 @@ printf 'file: 1 GiB in the page cache, median of %d runs, wall-clock (processor)
 for name in "${commands[@]}"; do
   printf '%-10s %s (%s)\n' "$name:" "$(median "$name.times" 1)" "$(median "$name.times" 2)"
 done
-ratio=$(awk -v v="$(median veriprint.times 1)" -v m="$(median md5sum.times 1)" 'BEGIN { printf "%.3f", v / m }')
-cpu_ratio=$(awk -v v="$(median veriprint.times 2)" -v m="$(median md5sum.times 2)" 'BEGIN { printf "%.3f", v / m }')
-printf 'ratio:     %s (%s) of md5sum, target at most %s\n' "$ratio" "$cpu_ratio" "$target"
-if awk -v r="$ratio" -v t="$target" 'BEGIN { exit !(r > t) }'; then
-  echo "Veriprint is slower than the target (wall-clock; see the processor ratio on a busy machine)." >&2
-  exit 1
-fi
+ratio() {
+  awk -v v="$(median veriprint.times "$2")" -v m="$(median "$1.times" "$2")" 'BEGIN { printf "%.3f", v / m }'
+}
+for name in "${commands[@]:1}"; do
+  printf 'ratio:     %s (%s) of %s\n' "$(ratio "$name" 1)" "$(ratio "$name" 2)" "$name"
+done
