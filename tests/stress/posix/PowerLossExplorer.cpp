@@ -506,83 +506,91 @@ private:
                 // Only the variants that keep every name change show the names
                 // the program left.
                 promise.cleanedUp = promise.cleanedUp && !random && kind != Variant::Forced;
-                const Finding finding = Check(Current->steps[index], promise);
-                if (finding.check.empty()) continue;
-                ++found;
-                const int shown = random ? static_cast<int>(std::size(Fixed)) : variant;
-                const std::string where = end ? "after the program exited" : states.Describe(at);
-                Report(index, finding, kill.empty() ? where : kill + ", then " + where, VariantNames[shown],
-                       std::string(VariantTexts[shown]) + (choices.empty() ? "" : ": " + choices), tree);
+                // A state that breaks a promise is recovered all the same:
+                // whether a user's next commands mend it is a finding of its own.
+                const Finding left = CheckLeft(Current->steps[index], promise);
+                const Finding recovered = CheckRecovery(Current->steps[index], promise);
+                for (const Finding& finding : {left, recovered}) {
+                    if (finding.check.empty()) continue;
+                    ++found;
+                    const int shown = random ? static_cast<int>(std::size(Fixed)) : variant;
+                    const std::string where = end ? "after the program exited" : states.Describe(at);
+                    Report(index, finding, kill.empty() ? where : kill + ", then " + where, VariantNames[shown],
+                           std::string(VariantTexts[shown]) + (choices.empty() ? "" : ": " + choices), tree);
+                }
             }
         }
         return {unique, found};
     }
 
-    // ---- the checks of one state, written to the run folder
-    Finding Check(const Step& step, const Promise& promise) {
+    // ---- the checks of one state, written to the run folder: as it was left
+    Finding CheckLeft(const Step& step, const Promise& promise) {
         const std::string store = RunHome + "/" + StorePath;
-        {
-            ContentCheck content(store);
-            const StoreScan scan = StoreScan::Of(store);
-            std::vector<Record> index;
-            if (!ReadIndex(scan.index, index)) {
-                return {"the index does not load", std::to_string(scan.index.size()) + " bytes of packages.dat"};
-            }
-            // A package-info file gets its name only once what it lists is durable.
-            std::vector<Record> listing = index;
-            for (const auto& [id, bytes] : scan.infoFiles) {
-                Record record;
-                if (!ReadRecord(bytes, record)) {
-                    return {"a package-info file is not sound",
-                            InfoPath(id) + " holds " + std::to_string(bytes.size()) + " bytes"};
-                }
-                if (const std::string fault = Broken(content, record); !fault.empty()) {
-                    return {"a package-info file lists a file that is not whole", InfoPath(id) + ", " + fault};
-                }
-                listing.push_back(record);
-            }
-            // What the command reported is durable and whole.
-            const auto find = [&](const std::string& name) {
-                return std::find_if(index.begin(), index.end(),
-                                    [&](const Record& record) { return record.name == name; });
-            };
-            if (promise.allWhole) {
-                for (const Record& record : index) {
-                    if (const std::string fault = Broken(content, record); !fault.empty()) {
-                        return {"a listed package is not whole after a finished command", fault};
-                    }
-                }
-            }
-            for (const std::string& name : promise.reported) {
-                if (find(name) == index.end())
-                    return {"the finished command's result is lost", name + " is not in the index"};
-            }
-            for (const std::string& name : promise.whole) {
-                if (find(name) == index.end()) continue;  // told above
-                if (const std::string fault = Broken(content, *find(name)); !fault.empty()) {
-                    return {"the finished command's result is not whole", fault};
-                }
-            }
-            for (const std::string& name : promise.gone) {
-                if (find(name) != index.end())
-                    return {"the finished command's result is lost", name + " is still in the index"};
-            }
-            const auto info = scan.infoFiles.find(PackageId(step.name));
+        ContentCheck content(store);
+        const StoreScan scan = StoreScan::Of(store);
+        std::vector<Record> index;
+        if (!ReadIndex(scan.index, index)) {
+            return {"the index does not load", std::to_string(scan.index.size()) + " bytes of packages.dat"};
+        }
+        // A package-info file gets its name only once what it lists is durable.
+        std::vector<Record> listing = index;
+        for (const auto& [id, bytes] : scan.infoFiles) {
             Record record;
-            if (promise.converted && (info == scan.infoFiles.end() || !ReadRecord(info->second, record) ||
-                                      !(record == Records.at(step.name)))) {
-                return {"the finished command's result is lost", "the package-info file of " + step.name};
+            if (!ReadRecord(bytes, record)) {
+                return {"a package-info file is not sound",
+                        InfoPath(id) + " holds " + std::to_string(bytes.size()) + " bytes"};
             }
-            if (promise.cleanedUp) {
-                const std::vector<std::string> left = scan.Unlisted(listing);
-                if (!left.empty()) {
-                    return {
-                        "the uninstall left files nothing lists",
-                        left.front() + (left.size() > 1 ? " and " + std::to_string(left.size() - 1) + " more" : "")};
+            if (const std::string fault = Broken(content, record); !fault.empty()) {
+                return {"a package-info file lists a file that is not whole", InfoPath(id) + ", " + fault};
+            }
+            listing.push_back(record);
+        }
+        // What the command reported is durable and whole.
+        const auto find = [&](const std::string& name) {
+            return std::find_if(index.begin(), index.end(), [&](const Record& record) { return record.name == name; });
+        };
+        if (promise.allWhole) {
+            for (const Record& record : index) {
+                if (const std::string fault = Broken(content, record); !fault.empty()) {
+                    return {"a listed package is not whole after a finished command", fault};
                 }
             }
         }
-        // What a user runs next.
+        for (const std::string& name : promise.reported) {
+            if (find(name) == index.end()) {
+                return {"the finished command's result is lost", name + " is not in the index"};
+            }
+        }
+        for (const std::string& name : promise.whole) {
+            if (find(name) == index.end()) continue;  // told above
+            if (const std::string fault = Broken(content, *find(name)); !fault.empty()) {
+                return {"the finished command's result is not whole", fault};
+            }
+        }
+        for (const std::string& name : promise.gone) {
+            if (find(name) != index.end()) {
+                return {"the finished command's result is lost", name + " is still in the index"};
+            }
+        }
+        const auto info = scan.infoFiles.find(PackageId(step.name));
+        Record record;
+        if (promise.converted &&
+            (info == scan.infoFiles.end() || !ReadRecord(info->second, record) || !(record == Records.at(step.name)))) {
+            return {"the finished command's result is lost", "the package-info file of " + step.name};
+        }
+        if (promise.cleanedUp) {
+            const std::vector<std::string> left = scan.Unlisted(listing);
+            if (!left.empty()) {
+                return {"the uninstall left files nothing lists",
+                        left.front() + (left.size() > 1 ? " and " + std::to_string(left.size() - 1) + " more" : "")};
+            }
+        }
+        return {};
+    }
+
+    // What a user runs next, and what it leaves.
+    Finding CheckRecovery(const Step& step, const Promise& promise) {
+        const std::string store = RunHome + "/" + StorePath;
         const ProgramResult list = RunIn(RunHome, {"list"});
         if (list.exitCode != 0 || Contains(list.err, "Could not read the package index") ||
             Contains(list.err + list.out, "held data that could not be read")) {
