@@ -61,14 +61,15 @@ struct Scenario {
 // report as if they were durable.
 const Scenario Scenarios[] = {
     // Basin shares a file with Alpine that is already in the store when Basin
-    // is downloaded, and the uninstall must leave it to Basin.
+    // is downloaded, and the uninstall must leave it to Basin. Alpine is
+    // complete when it is downloaded after its install.
     {"store",
      false,
      {{Kind::Convert, "Alpine"},
       {Kind::Install, "Alpine"},
+      {Kind::Download, "Alpine"},
+      {Kind::Download, "Coast"},
       {Kind::List, ""},
-      {Kind::Download, "Coast"},
-      {Kind::Download, "Coast"},
       {Kind::Download, "Basin"},
       {Kind::Uninstall, "Alpine"},
       {Kind::List, ""},
