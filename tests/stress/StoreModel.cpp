@@ -206,6 +206,21 @@ StoreScan StoreScan::Of(const std::string& store) {
     return scan;
 }
 
+std::vector<std::string> StoreScan::Unlisted(const std::vector<Record>& records) const {
+    std::set<std::string> listed;
+    for (const Record& record : records) {
+        for (const ListedFile& file : record.files) listed.insert(ContentPath(file));
+    }
+    std::vector<std::string> unlisted;
+    for (const std::string& name : contentNames) {
+        if (name[0] != '.' && listed.count("files/" + name) == 0) unlisted.push_back("files/" + name);
+    }
+    for (const std::string& part : parts) {
+        if (part.rfind("files/", 0) == 0 && part[6] != '.' && listed.count(part) == 0) unlisted.push_back(part);
+    }
+    return unlisted;
+}
+
 std::string ContentCheck::Verify(const std::string& relative, uint32_t crc, int64_t size) {
     namespace fs = std::filesystem;
     const fs::path path = Store + "/" + relative;

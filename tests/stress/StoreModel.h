@@ -76,6 +76,11 @@ struct StoreScan {
     std::vector<std::string> damagedCopies;   // bytes of every packages.dat.damaged*
 
     static StoreScan Of(const std::string& store);
+    // The store-relative paths in files/ that none of the records lists,
+    // temporary files included: a content file's own name may end in ".part"
+    // too, so `parts` alone does not tell leftovers. Hidden names are passed
+    // over, as the program's cleanup passes them over.
+    std::vector<std::string> Unlisted(const std::vector<Record>& records) const;
 };
 
 // The CRC-32 and size of store files, remembered while a file keeps its

@@ -1,5 +1,6 @@
 #include "stress/posix/CrashStates.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -99,6 +100,36 @@ bool Beneath(const std::string& path, const std::string& folder) {
     return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
 }
 
+// The file system of a tree path: 0 for the tree's own, 1 + the index of the
+// linked folder that holds it.
+int FileSystemOf(const std::string& path, const Links& links) {
+    int index = 1;
+    for (const auto& [link, real] : links) {
+        if (path == link || Beneath(path, link)) return index;
+        ++index;
+    }
+    return 0;
+}
+
+// The blocks of `now` that differ from the forced content, read back as
+// zeros: all of them, or each at random (at least one).
+std::string Zeroed(const std::string& now, const std::string& old, std::mt19937_64* random) {
+    constexpr size_t Block = 4096;
+    std::vector<size_t> unforced;
+    for (size_t at = 0; at < now.size(); at += Block) {
+        if (at >= old.size() || now.compare(at, Block, old, at, Block) != 0) unforced.push_back(at);
+    }
+    std::string bytes = now;
+    for (size_t index = 0; index < unforced.size(); ++index) {
+        const bool last = index + 1 == unforced.size() && bytes == now;
+        if (random == nullptr || last || (*random)() % 2 == 0) {
+            const size_t at = unforced[index];
+            bytes.replace(at, std::min(Block, now.size() - at), std::min(Block, now.size() - at), '\0');
+        }
+    }
+    return bytes;
+}
+
 std::string ChangeText(const Change& change) {
     const char* verbs[] = {"create", "link", "rename", "unlink", "mkdir", "rmdir"};
     std::string text = std::string(verbs[change.kind]) + " " + change.path;
@@ -156,16 +187,22 @@ struct Replay {
     std::set<std::string> folders;
     std::vector<std::string> data;
     std::vector<std::string> durable;
+    std::vector<int> fileSystems;  // of each file
     std::vector<Change> changes;
     std::map<int, Descriptor> descriptors;
+    const Links& links;
 
-    explicit Replay(const Tree& initial) : folders(initial.folders) {
+    Replay(const Tree& initial, const Links& linked) : folders(initial.folders), links(linked) {
         for (const auto& [path, bytes] : initial.files) {
             names[path] = static_cast<int>(data.size());
             data.push_back(bytes);
             durable.push_back(bytes);
+            fileSystems.push_back(FileSystemOf(path, links));
         }
     }
+
+    // A name change not yet synced into its folder.
+    bool Pending(const Change& change) const { return !change.waiting.empty(); }
 
     std::string Apply(const Op& op) {
         if (op.kind == Op::Name) {
@@ -174,8 +211,19 @@ struct Replay {
             return std::string();
         }
         if (op.kind == Op::SyncAll) {
-            for (Change& change : changes) change.waiting.clear();
-            durable = data;
+            // syncfs reaches only the file system of its descriptor.
+            const auto covered = [&](int fileSystem) { return op.value < 0 || fileSystem == op.value; };
+            for (Change& change : changes) {
+                std::erase_if(change.waiting,
+                              [&](const std::string& folder) { return covered(FileSystemOf(folder, links)); });
+            }
+            for (size_t inode = 0; inode < data.size(); ++inode) {
+                if (covered(fileSystems[inode])) durable[inode] = data[inode];
+            }
+            return std::string();
+        }
+        if (op.kind == Op::End) {
+            descriptors.clear();
             return std::string();
         }
         if (op.kind == Op::Open) {
@@ -189,6 +237,7 @@ struct Replay {
                 const Change change{Change::Create, op.path, "", static_cast<int>(data.size()), {Parent(op.path)}};
                 data.emplace_back();
                 durable.emplace_back();
+                fileSystems.push_back(FileSystemOf(op.path, links));
                 if (!ApplyChange(change, names, folders)) return "the model cannot " + ChangeText(change);
                 changes.push_back(change);
                 found = names.find(op.path);
@@ -235,7 +284,8 @@ Tree Tree::Read(const std::string& base, const std::string& top) {
     const fs::path root = fs::path(base) / top;
     if (!fs::is_directory(root)) return tree;
     tree.folders.insert(top);
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    for (const fs::directory_entry& entry :
+         fs::recursive_directory_iterator(root, fs::directory_options::follow_directory_symlink)) {
         const std::string relative = entry.path().lexically_relative(base).string();
         if (entry.is_directory()) {
             tree.folders.insert(relative);
@@ -246,9 +296,19 @@ Tree Tree::Read(const std::string& base, const std::string& top) {
     return tree;
 }
 
-void Tree::Write(const std::string& base, const std::string& top) const {
+void Tree::Write(const std::string& base, const std::string& top, const Links& links) const {
     fs::remove_all(fs::path(base) / top);
-    for (const std::string& folder : folders) fs::create_directory(fs::path(base) / folder);
+    for (const auto& [link, real] : links) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(real)) fs::remove_all(entry.path());
+    }
+    for (const std::string& folder : folders) {
+        const auto linked = links.find(folder);
+        if (linked != links.end()) {
+            fs::create_directory_symlink(linked->second, fs::path(base) / folder);
+        } else {
+            fs::create_directory(fs::path(base) / folder);
+        }
+    }
     for (const auto& [path, bytes] : files) testsupport::WriteFile(base + "/" + path, bytes);
 }
 
@@ -267,20 +327,39 @@ uint64_t Tree::Hash() const {
     return hash;
 }
 
-CrashStates::CrashStates(std::string base, std::string top, std::string workingFolder, Tree initial)
+CrashStates::CrashStates(std::string base, std::string top, std::string workingFolder, Tree initial, Links links)
     : Base(std::move(base)),
       Top(std::move(top)),
       WorkingFolder(std::move(workingFolder)),
-      Initial(std::move(initial)) {}
+      Initial(std::move(initial)),
+      Linked(std::move(links)) {}
+
+CrashStates CrashStates::KilledAt(size_t point) const {
+    CrashStates killed = *this;
+    killed.Ops.resize(std::min(point, Ops.size()));
+    Op end;
+    end.kind = Op::End;
+    end.text = "kill";
+    killed.Ops.push_back(end);
+    killed.Start = killed.Ops.size();
+    return killed;
+}
 
 std::string CrashStates::Load(const std::string& tracePath) {
     const std::string root = Base + "/" + Top;
     // The relative name of a path in the tree; the base folder itself counts,
-    // since syncing it makes the creation of the top folder durable.
+    // since syncing it makes the creation of the top folder durable. With -y
+    // a descriptor shows the real folder of a link, a path argument the link.
     const auto key = [&](const std::string& path, std::string& relative) {
         if (path == Base) {
             relative.clear();
             return true;
+        }
+        for (const auto& [link, real] : Linked) {
+            if (path == real || Beneath(path, real)) {
+                relative = link + path.substr(real.size());
+                return true;
+            }
         }
         if (path != root && !Beneath(path, root)) return false;
         relative = path.substr(Base.size() + 1);
@@ -300,6 +379,7 @@ std::string CrashStates::Load(const std::string& tracePath) {
 
     std::ifstream in(tracePath);
     if (!in) return "the trace " + tracePath + " is missing";
+    Start = Ops.size();
     std::map<std::string, std::string> pending;  // calls not yet finished, by thread
     std::string line;
     while (std::getline(in, line)) {
@@ -383,8 +463,10 @@ std::string CrashStates::Load(const std::string& tracePath) {
             fdOp(Op::Sync);
         } else if (name == "syncfs") {
             fdOp(Op::SyncAll);
+            op.value = FileSystemOf(path, Linked);
         } else if (name == "sync") {
             op.kind = Op::SyncAll;
+            op.value = -1;
             op.text = "sync";
         } else if (name == "dup" || name == "dup2" || name == "dup3" ||
                    (name == "fcntl" && arg(1).starts_with("F_DUPFD"))) {
@@ -426,7 +508,7 @@ std::string CrashStates::Load(const std::string& tracePath) {
     }
     // The whole run must replay: a call the model cannot follow is a fault of
     // the model or of the trace, not a state to check.
-    Replay replay(Initial);
+    Replay replay(Initial, Linked);
     for (const Op& op : Ops) {
         const std::string error = replay.Apply(op);
         if (!error.empty()) return error;
@@ -434,38 +516,71 @@ std::string CrashStates::Load(const std::string& tracePath) {
     return std::string();
 }
 
+namespace {
+
+bool Changes(const Op& op) {
+    return op.kind == Op::Open ? op.create || (op.truncate && op.writable)
+                               : op.kind != Op::Seek && op.kind != Op::Close && op.kind != Op::End &&
+                                     op.kind != Op::Duplicate;
+}
+
+}  // namespace
+
 std::vector<size_t> CrashStates::CrashPoints() const {
-    std::vector<size_t> points{0};
-    for (size_t index = 0; index < Ops.size(); ++index) {
-        const Op& op = Ops[index];
-        const bool changes = op.kind == Op::Open
-                                 ? op.create || (op.truncate && op.writable)
-                                 : op.kind != Op::Seek && op.kind != Op::Close && op.kind != Op::Duplicate;
-        if (changes) points.push_back(index + 1);
+    // The start of a run after a kill is a crash point of the killed run.
+    std::vector<size_t> points;
+    if (Start == 0) points.push_back(0);
+    for (size_t index = Start; index < Ops.size(); ++index) {
+        if (Changes(Ops[index])) points.push_back(index + 1);
     }
     return points;
 }
 
+std::vector<size_t> CrashStates::KillPoints() const {
+    std::vector<size_t> points;
+    Replay replay(Initial, Linked);
+    for (size_t index = 0; index < Ops.size(); ++index) {
+        replay.Apply(Ops[index]);
+        if (index < Start || !Changes(Ops[index])) continue;
+        size_t next = index + 1;
+        while (next < Ops.size() && !Changes(Ops[next])) ++next;
+        const bool forceNext = next < Ops.size() && (Ops[next].kind == Op::Sync || Ops[next].kind == Op::SyncAll);
+        const bool pending = std::any_of(replay.changes.begin(), replay.changes.end(),
+                                         [&](const Change& change) { return replay.Pending(change); });
+        if (pending && (forceNext || next == Ops.size())) points.push_back(index + 1);
+    }
+    return points;
+}
+
+bool CrashStates::PendsRenameOrFolder(size_t point) const {
+    Replay replay(Initial, Linked);
+    for (size_t index = 0; index < std::min(point, Ops.size()); ++index) replay.Apply(Ops[index]);
+    return std::any_of(replay.changes.begin(), replay.changes.end(), [&](const Change& change) {
+        return replay.Pending(change) && (change.kind == Change::Rename || change.kind == Change::MakeFolder);
+    });
+}
+
 std::string CrashStates::Describe(size_t point) const {
-    return point == 0 ? std::string("before the first call")
-                      : "after call #" + std::to_string(point) + " " + Ops[point - 1].text;
+    return point <= Start ? std::string("before the first call")
+                          : "after call #" + std::to_string(point - Start) + " " + Ops[point - 1].text;
 }
 
 bool CrashStates::Structural(size_t point) const {
-    if (point == 0) return true;
+    if (point <= Start) return true;
     const Op& op = Ops[point - 1];
     return op.kind == Op::Name || op.kind == Op::Sync || op.kind == Op::SyncAll || (op.kind == Op::Open && op.create);
 }
 
 Tree CrashStates::At(size_t point, Variant variant, std::mt19937_64& random, std::string& choices) const {
-    Replay replay(Initial);
+    Replay replay(Initial, Linked);
     for (size_t index = 0; index < point; ++index) replay.Apply(Ops[index]);
-    std::map<std::string, int> names = Replay(Initial).names;
+    std::map<std::string, int> names = Replay(Initial, Linked).names;
     Tree tree;
     tree.folders = Initial.folders;
     choices.clear();
     for (const Change& change : replay.changes) {
-        if (!change.waiting.empty() && variant == Variant::Random && random() % 2 == 0) {
+        if (replay.Pending(change) &&
+            (variant == Variant::Forced || (variant == Variant::Random && random() % 2 == 0))) {
             choices += "dropped " + ChangeText(change) + "; ";
         } else {
             ApplyChange(change, names, tree.folders);
@@ -478,13 +593,20 @@ Tree CrashStates::At(size_t point, Variant variant, std::mt19937_64& random, std
         if (content == chosen.end()) {
             const std::string& now = replay.data[inode];
             const std::string& old = replay.durable[inode];
-            const uint64_t pick = now == old || variant == Variant::Whole ? 2
-                                  : variant == Variant::Classic           ? 0
-                                                                          : random() % 3;
-            std::string bytes = pick == 0 ? old : pick == 1 ? now.substr(0, random() % (now.size() + 1)) : now;
+            constexpr uint64_t Old = 0, Cut = 1, New = 2, Zeros = 3;
+            const uint64_t pick = now == old || variant == Variant::Whole                     ? New
+                                  : variant == Variant::Classic || variant == Variant::Forced ? Old
+                                  : variant == Variant::Zeroed                                ? Zeros
+                                                                                              : random() % 4;
+            std::string bytes = pick == Old   ? old
+                                : pick == Cut ? now.substr(0, random() % (now.size() + 1))
+                                : pick == New ? now
+                                              : Zeroed(now, old, variant == Variant::Random ? &random : nullptr);
             if (bytes != now) {
                 choices += path + " holds " + std::to_string(bytes.size()) + " of " + std::to_string(now.size()) +
-                           (pick == 0 ? " bytes (the forced content); " : " bytes; ");
+                           (pick == Old     ? " bytes (the forced content); "
+                            : pick == Zeros ? " bytes, zeroed blocks; "
+                                            : " bytes; ");
             }
             content = chosen.emplace(inode, std::move(bytes)).first;
         }

@@ -7,16 +7,23 @@
 #include <string>
 #include <vector>
 
-// What a power loss may leave of one traced run of a program: its
+// What a power loss may leave of traced runs of a program: their
 // file-changing calls inside one folder, replayed on a model of a journaling
 // Linux file system with delayed allocation that keeps only what was forced.
 // fsync or fdatasync of a file keeps its data as of that call, fsync of a
-// folder keeps the name changes made in it so far, sync and syncfs keep
-// everything; sync_file_range keeps nothing. Any other name change (create,
-// rename, unlink, mkdir, link) may be lost, each on its own, in order: one
-// whose source or folder is gone does not apply. A file's unforced data may
-// be its last forced content, any prefix of its current content, or all.
+// folder keeps the name changes made in it so far, sync keeps everything and
+// syncfs everything on the file system of its descriptor; sync_file_range
+// keeps nothing. Any other name change (create, rename, unlink, mkdir, link)
+// may be lost, each on its own, in order: one whose source or folder is gone
+// does not apply. A file's unforced data may be its last forced content, any
+// prefix of its current content, all of it, or its full length with the
+// unforced blocks read back as zeros (as file systems that log the size
+// before the data do).
 namespace stress {
+
+// Folders of the tree that are symbolic links to folders on other file
+// systems: the tree-relative path of the link, and the real folder.
+using Links = std::map<std::string, std::string>;
 
 // A folder tree: its folders and files by path relative to a base folder.
 struct Tree {
@@ -24,32 +31,49 @@ struct Tree {
     std::map<std::string, std::string> files;
 
     bool operator==(const Tree&) const = default;
-    // The tree at base/top, empty when there is none.
+    // The tree at base/top, empty when there is none; linked folders are read
+    // through their links.
     static Tree Read(const std::string& base, const std::string& top);
-    // Replaces base/top by this tree.
-    void Write(const std::string& base, const std::string& top) const;
+    // Replaces base/top by this tree; a folder in `links` becomes a link to
+    // its real folder, whose contents are replaced.
+    void Write(const std::string& base, const std::string& top, const Links& links = {}) const;
     uint64_t Hash() const;
 };
 
 enum class Variant {
     Classic,  // every unforced name change kept, every unforced byte lost
     Whole,    // everything kept: the tree of a process killed there
-    Random,   // each unforced name change kept or not, each unforced file old, cut or new
+    Forced,   // only what was forced: every unforced name change and byte lost
+    Zeroed,   // every unforced name change kept, every unforced block zero at full length
+    Random,   // each unforced name change kept or not, each unforced file old, cut, new or zeroed
 };
 
 class CrashStates {
 public:
     // `initial` is the durable tree at base/top before the run; the program
-    // ran in `workingFolder`.
-    CrashStates(std::string base, std::string top, std::string workingFolder, Tree initial);
+    // ran in `workingFolder`. The folders in `links` lie on file systems of
+    // their own.
+    CrashStates(std::string base, std::string top, std::string workingFolder, Tree initial, Links links = {});
 
-    // Reads a trace of strace -f -y -xx; empty on success, otherwise why the
-    // run cannot be replayed (a call the model does not know, a cut string).
+    // Reads a trace of strace -f -y -xx and appends its calls; empty on
+    // success, otherwise why the runs cannot be replayed (a call the model
+    // does not know, a cut string).
     std::string Load(const std::string& tracePath);
+    // The calls up to a crash point, ended by a kill of the program: its
+    // descriptors close, and what it did not force stays pending for the
+    // next run that is loaded, whose crash points alone are given.
+    CrashStates KilledAt(size_t point) const;
 
-    // The crash points: 0 before the first call, p after call p, for the
-    // calls that change the tree or force something.
+    // The crash points of the last run: 0 before the first call of a run that
+    // follows no kill, then p after call p, for the calls that change the
+    // tree or force something.
     std::vector<size_t> CrashPoints() const;
+    // The crash points where a name change waits for the force that comes
+    // next, or for none at the end: a kill there leaves the most pending.
+    std::vector<size_t> KillPoints() const;
+    // True when the name changes pending at the point include a rename or a
+    // folder, which a later run may take for durable.
+    bool PendsRenameOrFolder(size_t point) const;
     size_t Calls() const { return Ops.size(); }
     // The call before the crash point, for reports.
     std::string Describe(size_t point) const;
@@ -68,10 +92,12 @@ public:
     };
     // One call on the tree, as the trace shows it.
     struct Op {
-        enum Kind { Open, Duplicate, Write, Seek, Resize, Close, Sync, SyncAll, Name, None } kind = None;
+        // End: the program is gone, and its descriptors with it.
+        enum Kind { Open, Duplicate, Write, Seek, Resize, Close, Sync, SyncAll, Name, End, None } kind = None;
         int fd = -1;
-        // Write: the offset (-1: at the position); Seek: the position; Resize: the length;
-        // Duplicate: the new descriptor.
+        // Write: the offset (-1: at the position); Seek: the position; Resize:
+        // the length; SyncAll: the file system (-1: all of them); Duplicate:
+        // the new descriptor.
         int64_t value = 0;
         // Open: the path and its flags.
         std::string path;
@@ -86,7 +112,9 @@ private:
     std::string Top;
     std::string WorkingFolder;
     Tree Initial;
+    Links Linked;
     std::vector<Op> Ops;
+    size_t Start = 0;  // the first call of the last run
 };
 
 // The calls to trace: those the model replays, and those it refuses on the

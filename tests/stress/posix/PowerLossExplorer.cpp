@@ -17,6 +17,7 @@
 #include "stress/posix/CrashStates.h"
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 namespace stress {
@@ -28,6 +29,7 @@ using testsupport::ProgramResult;
 
 constexpr const char* Top = "Ironveil";
 constexpr const char* StorePath = "Ironveil/Ironveil/mofs";
+constexpr const char* FilesPath = "Ironveil/Ironveil/mofs/files";
 // The local conversions and the maintainer's give the same records, so that
 // the download of any listed package finds its files in the repository.
 constexpr const char* Version = "1.0";
@@ -46,12 +48,51 @@ struct Step {
     std::string name;
 };
 
-// Each command starts from what the one before left; Basin shares a file
-// with Alpine that is already in the store when Basin is downloaded, and
-// the uninstall must leave it to Basin.
-const Step Scenario[] = {{Kind::Convert, "Alpine"}, {Kind::Install, "Alpine"},   {Kind::Download, "Coast"},
-                         {Kind::Download, "Basin"}, {Kind::Uninstall, "Alpine"}, {Kind::List, ""},
-                         {Kind::Convert, "Basin"},  {Kind::Download, "Alpine"}};
+struct Scenario {
+    const char* name;
+    bool linkedFiles;  // files/ is a link to a folder on a second file system
+    std::vector<Step> steps;
+};
+
+// Each command starts from what the one before left, and again from what
+// kills of the one before left. A command that changes nothing (a list, an
+// install of an installed package, a download of a complete one) follows one
+// that changes the index or makes folders, whose unforced changes it must not
+// report as if they were durable.
+const Scenario Scenarios[] = {
+    // Basin shares a file with Alpine that is already in the store when Basin
+    // is downloaded, and the uninstall must leave it to Basin. Alpine is
+    // complete when it is downloaded after its install.
+    {"store",
+     false,
+     {{Kind::Convert, "Alpine"},
+      {Kind::Install, "Alpine"},
+      {Kind::Download, "Alpine"},
+      {Kind::Download, "Coast"},
+      {Kind::List, ""},
+      {Kind::Download, "Basin"},
+      {Kind::Uninstall, "Alpine"},
+      {Kind::List, ""},
+      {Kind::Convert, "Basin"},
+      {Kind::Download, "Alpine"}}},
+    // A store that only ever downloaded has no packages/ folder; its
+    // uninstall must delete the package's files all the same.
+    {"downloaded",
+     false,
+     {{Kind::Download, "Coast"},
+      {Kind::Download, "Coast"},
+      {Kind::Download, "Basin"},
+      {Kind::Install, "Basin"},
+      {Kind::Uninstall, "Coast"},
+      {Kind::List, ""}}},
+    // Twin lists a.dat and a.dat.part with the same bytes: the content name
+    // of one is that of the other with the ending of a file being fetched.
+    {"twins", false, {{Kind::Download, "Twin"}, {Kind::Download, "Twin"}, {Kind::Uninstall, "Twin"}}},
+    // A force of the store's file system does not reach files/ there.
+    {"linked",
+     true,
+     {{Kind::Convert, "Alpine"}, {Kind::Install, "Alpine"}, {Kind::Download, "Coast"}, {Kind::Uninstall, "Alpine"}}},
+};
 
 // Members of 0 bytes to some 200 KB: the larger ones take several writes.
 std::vector<Archive> MakeArchives(uint64_t seed) {
@@ -59,9 +100,11 @@ std::vector<Archive> MakeArchives(uint64_t seed) {
         return repositorytest::Pattern(size, static_cast<unsigned>(seed * 16 + salt));
     };
     const Member shared{"maps\\big.map", bytes(100000, 1)};
+    const std::string twin = bytes(6000, 8);
     return {{"Alpine", {{"empty.dat", ""}, {"readme.txt", bytes(11, 2)}, {"art\\tiles.shp", bytes(5000, 3)}, shared}},
             {"Basin", {shared, {"music.aud", bytes(200000, 4)}, {"sound/intro.wav", bytes(70000, 5)}}},
-            {"Coast", {{"units\\tank.ini", bytes(300, 6)}, {"voices\\a.wav", bytes(5200, 7)}, {"empty.dat", ""}}}};
+            {"Coast", {{"units\\tank.ini", bytes(300, 6)}, {"voices\\a.wav", bytes(5200, 7)}, {"empty.dat", ""}}},
+            {"Twin", {{"a.dat", twin}, {"a.dat.part", twin}, {"notes.txt", bytes(40, 9)}}}};
 }
 
 Record RecordOf(const Archive& archive) { return stress::RecordOf(archive.name, Version, Author, archive.members); }
@@ -71,6 +114,64 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 std::string Shown(const ProgramResult& result) {
     return "exit " + std::to_string(result.exitCode) + ", out: " + result.out + " err: " + result.err;
 }
+
+std::set<std::string> ListedNames(const std::string& out) {
+    std::set<std::string> listed;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (const size_t at = line.find(" version "); at != line.npos) listed.insert(line.substr(0, at));
+    }
+    return listed;
+}
+
+// What a command told its user about the store.
+struct Told {
+    std::set<std::string> listed;   // installed: listed, installed or found installed, downloaded
+    std::set<std::string> whole;    // downloaded, so complete
+    std::set<std::string> removed;  // uninstalled
+    bool converted = false;
+    bool done = false;  // it did what was asked
+};
+
+Told Tell(const Step& step, const ProgramResult& result) {
+    Told told;
+    if (result.exitCode != 0) return told;
+    const std::string package = "Package '" + step.name + "'";
+    switch (step.kind) {
+        case Kind::List:
+            told.listed = ListedNames(result.out);
+            told.done = true;
+            break;
+        case Kind::Install:
+            told.done = Contains(result.out, package + " is now installed.") ||
+                        Contains(result.err, "This package has already been installed.");
+            if (told.done) told.listed.insert(step.name);
+            break;
+        case Kind::Download:
+            told.done = Contains(result.out, package + " was successfully downloaded and installed.");
+            if (told.done) told.listed = told.whole = {step.name};
+            break;
+        case Kind::Uninstall:
+            told.done = Contains(result.out, package + " is now uninstalled.");
+            if (told.done) told.removed.insert(step.name);
+            break;
+        case Kind::Convert:
+            told.converted = told.done = true;
+            break;
+    }
+    return told;
+}
+
+// What a state must hold, besides what every state must.
+struct Promise {
+    std::set<std::string> required;  // listed, after the crash and after what a user runs next
+    std::set<std::string> reported;  // in the index: the command reported it installed
+    std::set<std::string> whole;     // in the index and whole: the command reported it downloaded
+    std::set<std::string> gone;      // not in the index: the command reported it uninstalled
+    bool allWhole = false;           // every package in the index is whole before any repair
+    bool converted = false;          // the package-info file is the one converting gives
+    bool cleanedUp = false;          // files/ holds only what the index or a package-info file lists
+};
 
 // The first file of a record that is not whole; empty when all are.
 std::string Broken(ContentCheck& content, const Record& record) {
@@ -103,16 +204,24 @@ struct Finding {
     std::string detail;
 };
 
+const Variant Fixed[] = {Variant::Classic, Variant::Whole, Variant::Forced, Variant::Zeroed};
+const char* const VariantNames[] = {"classic", "whole", "forced", "zeroed", "random"};
+const char* const VariantTexts[] = {"classic (unforced name changes kept, unforced data lost)",
+                                    "whole (everything kept)", "forced (only what was forced kept)",
+                                    "zeroed (unforced name changes kept, unforced blocks read as zeros)", "random"};
+
 class Explorer {
 public:
     explicit Explorer(const PowerLossOptions& options) : Options(options), Random(options.seed) {}
 
     PowerLossResult Run() {
         Result.failure = SetUp();
-        std::set<std::string> installed;
-        for (size_t index = 0; index < std::size(Scenario) && Result.failure.empty(); ++index) {
-            Result.failure = Explore(index, installed);
-            installed = AfterStep(Scenario[index], installed);
+        for (const Scenario& scenario : Scenarios) {
+            if (!Result.failure.empty()) break;
+            if (Options.scenario.empty() || Options.scenario == scenario.name) Result.failure = Run(scenario);
+        }
+        if (Result.failure.empty() && Result.commands == 0 && Result.skipped.empty()) {
+            Result.failure = "there is no scenario '" + Options.scenario + "'";
         }
         return Result;
     }
@@ -123,19 +232,19 @@ private:
         Home = fs::canonical(Folder.Path()).string();
         RunHome = fs::canonical(RunFolder.Path()).string();
         Program = Home + "/Quillbox";
-        testsupport::CopyFile(Options.program, Program);
+        testsupport::CopyFile(Options.writer.empty() ? Options.program : Options.writer, Program);
         fs::permissions(Program, fs::perms::owner_exec, fs::perm_options::add);
         std::error_code error;
-        fs::create_hard_link(Program, RunHome + "/Quillbox", error);
-        if (error) testsupport::CopyFile(Program, RunHome + "/Quillbox");
+        if (Options.writer.empty()) fs::create_hard_link(Program, RunHome + "/Quillbox", error);
+        if (!Options.writer.empty() || error) testsupport::CopyFile(Options.program, RunHome + "/Quillbox");
         fs::permissions(RunHome + "/Quillbox", fs::perms::owner_exec, fs::perm_options::add);
         Archives = MakeArchives(Options.seed);
         for (const Archive& archive : Archives) Records[archive.name] = RecordOf(archive);
-        // The repository is a maintainer's store, converted by the program
-        // itself and copied to the served folder, so that it holds the same
+        // The repository is a maintainer's store, converted by the checked
+        // program and copied to the served folder, so that it holds the same
         // records as the local conversions.
         testsupport::TempDir maintainer;
-        testsupport::CopyFile(Program, maintainer / "Quillbox");
+        testsupport::CopyFile(Options.program, maintainer / "Quillbox");
         fs::permissions(maintainer / "Quillbox", fs::perms::owner_exec, fs::perm_options::add);
         for (const Archive& archive : Archives) {
             testsupport::MixWriter writer;
@@ -153,6 +262,19 @@ private:
         Server = std::make_unique<testsupport::HttpServer>(Served.Path(), 24 * 3600);
         Url = Server->BaseUrl() + "/repo";
         return Server->IsRunning() ? std::string() : "set-up: the loopback HTTP server did not start";
+    }
+
+    // A memory file system for the linked files/ folders of the traced runs
+    // and of the checked states; empty when it is mounted, otherwise why not.
+    std::string MountSecond() {
+        if (!Second) Second = std::make_unique<testsupport::SmallDisk>(SecondFolder / "disk", 64L << 20);
+        if (!Second->IsMounted()) return Second->Failure();
+        const std::string root = fs::canonical(SecondFolder / "disk").string();
+        testsupport::MakeFolders(root + "/home-files");
+        testsupport::MakeFolders(root + "/run-files");
+        HomeLinks = {{FilesPath, root + "/home-files"}};
+        RunLinks = {{FilesPath, root + "/run-files"}};
+        return std::string();
     }
 
     std::string ArchivePath(const std::string& name) const { return Home + "/archives/" + name + ".mix"; }
@@ -179,26 +301,56 @@ private:
                                  : std::string(names[static_cast<int>(step.kind)]) + " " + step.name;
     }
 
-    // Empty when the run ended as the step succeeds.
-    static std::string Failed(const Step& step, const ProgramResult& result) {
-        const std::string line = step.kind == Kind::Install     ? "' is now installed."
-                                 : step.kind == Kind::Download  ? "' was successfully downloaded and installed."
-                                 : step.kind == Kind::Uninstall ? "' is now uninstalled."
-                                                                : "";
-        if (result.exitCode == 0 && (line.empty() || Contains(result.out, "Package '" + step.name + line))) {
-            return std::string();
-        }
-        return Shown(result);
-    }
-
     ProgramResult RunIn(const std::string& home, const std::vector<std::string>& arguments) const {
         return testsupport::RunProgram(home + "/Quillbox", arguments, home, {"HOME=" + home}, LimitSeconds);
     }
 
-    // ---- one command: its traced run, its crash points and their states
-    std::string Explore(size_t index, const std::set<std::string>& installed) {
-        const Step& step = Scenario[index];
-        const Tree initial = Tree::Read(Home, Top);
+    // ---- one scenario: each command from the state the one before left
+    std::string Run(const Scenario& scenario) {
+        Current = &scenario;
+        HomeLinks.clear();
+        RunLinks.clear();
+        Tree start;
+        if (scenario.linkedFiles) {
+            const std::string refusal = MountSecond();
+            if (!refusal.empty()) {
+                Result.skipped += std::string(scenario.name) + ": " + refusal + "\n";
+                return std::string();
+            }
+            start.folders = {Top, "Ironveil/Ironveil", StorePath, FilesPath};
+        }
+        start.Write(Home, Top, HomeLinks);
+        std::set<std::string> before;
+        std::set<std::string> installed;
+        std::unique_ptr<CrashStates> previous;
+        for (size_t index = 0; index < scenario.steps.size(); ++index) {
+            const Step& step = scenario.steps[index];
+            const Tree initial = Tree::Read(Home, Top);
+            std::string failure;
+            if (previous) {
+                failure = ExploreAfterKills(index, *previous, before, installed);
+                initial.Write(Home, Top, HomeLinks);
+            }
+            auto states = std::make_unique<CrashStates>(Home, Top, Home, initial, HomeLinks);
+            if (failure.empty()) failure = Explore(index, *states, installed);
+            if (!failure.empty()) return std::string(scenario.name) + ": " + failure;
+            before = installed;
+            installed = AfterStep(step, installed);
+            previous = std::move(states);
+        }
+        return std::string();
+    }
+
+    static std::set<std::string> AfterStep(const Step& step, std::set<std::string> installed) {
+        if (step.kind == Kind::Install || step.kind == Kind::Download) installed.insert(step.name);
+        if (step.kind == Kind::Uninstall) installed.erase(step.name);
+        return installed;
+    }
+
+    // Runs the step under strace in Home and appends its calls to `states`;
+    // empty when the model replays them to the tree the run left.
+    std::string Trace(size_t index, CrashStates& states, ProgramResult& traced) {
+        const Step& step = Current->steps[index];
         const std::string trace = Home + "/trace.txt";
         std::vector<std::string> arguments{"-f",  "-y",  "-xx",         "-s", "16777216",
                                            "-qq", "-e",  "signal=none", "-e", std::string("trace=") + TracedCalls,
@@ -209,133 +361,244 @@ private:
         const char* sanitizer = std::getenv("ASAN_OPTIONS");
         const std::string noLeaks =
             "ASAN_OPTIONS=" + std::string(sanitizer != nullptr ? sanitizer + std::string(":") : "") + "detect_leaks=0";
-        const ProgramResult traced =
-            testsupport::RunProgram(Options.strace, arguments, Home, {"HOME=" + Home, noLeaks}, LimitSeconds);
-        if (!Failed(step, traced).empty()) return Label(step) + ": the traced run failed: " + Failed(step, traced);
-        CrashStates states(Home, Top, Home, initial);
+        traced = testsupport::RunProgram(Options.strace, arguments, Home, {"HOME=" + Home, noLeaks}, LimitSeconds);
         const std::string error = states.Load(trace);
         if (!error.empty()) {
             const fs::path kept =
-                fs::temp_directory_path() / ("quillbox-power-loss-trace-step" + std::to_string(index + 1));
+                fs::temp_directory_path() /
+                ("quillbox-power-loss-trace-" + std::string(Current->name) + "-step" + std::to_string(index + 1));
             fs::copy_file(trace, kept, fs::copy_options::overwrite_existing);
-            return Label(step) + ": the trace cannot be replayed: " + error + " (the trace is kept in " +
-                   kept.string() + ")";
+            return "the trace cannot be replayed: " + error + " (the trace is kept in " + kept.string() + ")";
         }
         std::string choices;
         const std::string difference =
             FirstDifference(states.At(states.Calls(), Variant::Whole, Random, choices), Tree::Read(Home, Top));
-        if (!difference.empty()) {
-            return Label(step) + ": the replayed trace does not give the tree the run left, at " + difference;
-        }
+        if (!difference.empty()) return "the replayed trace does not give the tree the run left, at " + difference;
+        return std::string();
+    }
 
-        // The end of the run is always checked; of the other points, those
-        // after a name change or a sync come first, the rest at random.
+    // The end of the run is always checked; of the other points, those after
+    // a name change or a sync come first, the rest at random.
+    std::vector<size_t> Choose(const CrashStates& states, int limit) {
         std::vector<std::tuple<int, uint64_t, size_t>> order;
         for (const size_t point : states.CrashPoints())
             order.emplace_back(states.Structural(point) ? 0 : 1, Random(), point);
         std::sort(order.begin(), order.end());
-        order.resize(std::min(order.size(), static_cast<size_t>(Options.pointsPerCommand)));
+        order.resize(std::min(order.size(), static_cast<size_t>(limit)));
         std::vector<size_t> points;
         for (const auto& [priority, draw, point] : order) points.push_back(point);
         std::sort(points.begin(), points.end());
         points.push_back(states.Calls() + 1);  // after the program exited
+        return points;
+    }
 
-        std::set<std::string> required = installed;
-        if (step.kind == Kind::Uninstall) required.erase(step.name);
-        std::set<uint64_t> seen;
-        int unique = 0;
-        int found = 0;
-        for (const size_t point : points) {
-            const bool end = point > states.Calls();
-            const size_t at = std::min(point, states.Calls());
-            for (int variant = 0; variant < 2 + Options.randomVariants; ++variant) {
-                const Variant kind = variant == 0 ? Variant::Classic : variant == 1 ? Variant::Whole : Variant::Random;
-                const Tree tree = states.At(at, kind, Random, choices);
-                if (!seen.insert(tree.Hash() ^ (end ? 0x9E3779B97F4A7C15ull : 0)).second) continue;
-                ++unique;
-                tree.Write(RunHome, Top);
-                const Finding finding = Check(step, end, end ? AfterStep(step, installed) : required);
-                if (finding.check.empty()) continue;
-                ++found;
-                const std::string where = end ? "after the program exited" : states.Describe(at);
-                const char* variants[] = {"classic (unforced name changes kept, unforced data lost)",
-                                          "whole (everything kept)", "random"};
-                Report(step, index, finding, where,
-                       std::string(variants[std::min(variant, 2)]) + (choices.empty() ? "" : ": " + choices), tree);
-            }
+    // ---- one command: its traced run, its crash points and their states
+    std::string Explore(size_t index, CrashStates& states, const std::set<std::string>& installed) {
+        const Step& step = Current->steps[index];
+        ProgramResult traced;
+        if (const std::string failure = Trace(index, states, traced); !failure.empty()) {
+            return Label(step) + ": " + failure;
         }
+        const Told told = Tell(step, traced);
+        if (!told.done) return Label(step) + ": the traced run failed: " + Shown(traced);
+        Promise during;
+        during.required = installed;
+        if (step.kind == Kind::Uninstall) during.required.erase(step.name);
+        Promise after{AfterStep(step, installed), told.listed, told.whole, told.removed, true, told.converted,
+                      !told.removed.empty()};
+        const std::vector<size_t> points = Choose(states, Options.pointsPerCommand);
+        const auto [unique, found] = CheckStates(index, states, points, during, after, std::string());
         Result.commands += 1;
         Result.points += static_cast<int>(points.size());
         Result.states += unique;
-        Result.summary += Label(step) + ": " + std::to_string(states.Calls()) + " calls on the store, " +
-                          std::to_string(states.CrashPoints().size() + 1) + " crash points, " +
-                          std::to_string(points.size()) + " checked, " + std::to_string(unique) + " states, " +
+        Result.summary += std::string(Current->name) + ": " + Label(step) + ": " + std::to_string(states.Calls()) +
+                          " calls on the store, " + std::to_string(states.CrashPoints().size() + 1) +
+                          " crash points, " + std::to_string(points.size()) + " checked, " + std::to_string(unique) +
+                          " states, " + std::to_string(found) + " violations\n";
+        return std::string();
+    }
+
+    // The command runs on what kills of the command before it left, whose
+    // unforced changes stay pending in the model: what it reports must
+    // survive a power loss all the same.
+    std::string ExploreAfterKills(size_t index, const CrashStates& previous, const std::set<std::string>& before,
+                                  const std::set<std::string>& installed) {
+        const Step& killed = Current->steps[index - 1];
+        const Step& step = Current->steps[index];
+        // A kill that leaves a rename or a new folder pending first: a later
+        // command finds them in place and may take them for durable.
+        std::vector<std::tuple<int, uint64_t, size_t>> order;
+        for (const size_t point : previous.KillPoints()) {
+            order.emplace_back(previous.PendsRenameOrFolder(point) ? 0 : 1, Random(), point);
+        }
+        std::sort(order.begin(), order.end());
+        order.resize(std::min(order.size(), static_cast<size_t>(Options.killPoints)));
+        // The killed command may or may not have done its change.
+        std::set<std::string> base;
+        for (const std::string& name : before) {
+            if (installed.count(name) != 0) base.insert(name);
+        }
+        int unique = 0;
+        int found = 0;
+        int checked = 0;
+        for (const auto& [priority, draw, point] : order) {
+            std::string choices;
+            const Tree left = previous.At(point, Variant::Whole, Random, choices);
+            left.Write(Home, Top, HomeLinks);
+            CrashStates states = previous.KilledAt(point);
+            ProgramResult traced;
+            if (const std::string failure = Trace(index, states, traced); !failure.empty()) {
+                return Label(step) + " after a kill of " + Label(killed) + ": " + failure;
+            }
+            const std::string kill = "after a kill of " + Label(killed) + " " + previous.Describe(point);
+            const Told told = Tell(step, traced);
+            // What a kill leaves, a download or convert completes; an install
+            // may find no package-info file yet.
+            const bool mustSucceed =
+                step.kind == Kind::Download || step.kind == Kind::Convert || step.kind == Kind::List;
+            if ((traced.exitCode != 0 && traced.exitCode != 1) || (mustSucceed && !told.done)) {
+                ++found;
+                Report(index, {"the command fails after a kill", Shown(traced)}, kill, "whole", VariantTexts[1], left);
+                continue;
+            }
+            Promise during;
+            during.required = base;
+            if (step.kind == Kind::Uninstall) during.required.erase(step.name);
+            Promise after{base, told.listed, told.whole, told.removed, false, told.converted, !told.removed.empty()};
+            after.required.insert(told.listed.begin(), told.listed.end());
+            for (const std::string& name : told.removed) after.required.erase(name);
+            const std::vector<size_t> points = Choose(states, Options.pointsAfterKill);
+            const auto [distinct, violations] = CheckStates(index, states, points, during, after, kill);
+            unique += distinct;
+            found += violations;
+            checked += static_cast<int>(points.size());
+        }
+        if (order.empty()) return std::string();
+        Result.kills += static_cast<int>(order.size());
+        Result.points += checked;
+        Result.states += unique;
+        Result.summary += std::string(Current->name) + ": " + Label(step) + " after " + std::to_string(order.size()) +
+                          " of " + std::to_string(previous.KillPoints().size()) + " kills of " + Label(killed) + ": " +
+                          std::to_string(checked) + " crash points checked, " + std::to_string(unique) + " states, " +
                           std::to_string(found) + " violations\n";
         return std::string();
     }
 
-    static std::set<std::string> AfterStep(const Step& step, std::set<std::string> installed) {
-        if (step.kind == Kind::Install || step.kind == Kind::Download) installed.insert(step.name);
-        if (step.kind == Kind::Uninstall) installed.erase(step.name);
-        return installed;
-    }
-
-    // ---- the checks of one state, written to the run folder
-    Finding Check(const Step& step, bool end, const std::set<std::string>& required) {
-        const std::string store = RunHome + "/" + StorePath;
-        {
-            ContentCheck content(store);
-            const StoreScan scan = StoreScan::Of(store);
-            std::vector<Record> index;
-            if (!ReadIndex(scan.index, index)) {
-                return {"the index does not load", std::to_string(scan.index.size()) + " bytes of packages.dat"};
-            }
-            // A package-info file gets its name only once what it lists is durable.
-            for (const auto& [id, bytes] : scan.infoFiles) {
-                Record record;
-                if (!ReadRecord(bytes, record)) {
-                    return {"a package-info file is not sound",
-                            InfoPath(id) + " holds " + std::to_string(bytes.size()) + " bytes"};
-                }
-                if (const std::string fault = Broken(content, record); !fault.empty()) {
-                    return {"a package-info file lists a file that is not whole", InfoPath(id) + ", " + fault};
-                }
-            }
-            // The command reported success: what it did is durable and whole.
-            if (end) {
-                for (const Record& record : index) {
-                    if (const std::string fault = Broken(content, record); !fault.empty()) {
-                        return {"a listed package is not whole after a finished command", fault};
-                    }
-                }
-                const bool listed = std::any_of(index.begin(), index.end(),
-                                                [&](const Record& record) { return record.name == step.name; });
-                if ((step.kind == Kind::Install || step.kind == Kind::Download) && !listed) {
-                    return {"the finished command's result is lost", step.name + " is not in the index"};
-                }
-                if (step.kind == Kind::Uninstall && listed) {
-                    return {"the finished command's result is lost", step.name + " is still in the index"};
-                }
-                const auto info = scan.infoFiles.find(PackageId(step.name));
-                Record record;
-                if (step.kind == Kind::Convert && (info == scan.infoFiles.end() || !ReadRecord(info->second, record) ||
-                                                   !(record == Records.at(step.name)))) {
-                    return {"the finished command's result is lost", "the package-info file of " + step.name};
+    // Checks the states of the chosen points; gives the number of distinct
+    // states and of violations.
+    std::pair<int, int> CheckStates(size_t index, const CrashStates& states, const std::vector<size_t>& points,
+                                    const Promise& during, const Promise& after, const std::string& kill) {
+        std::set<uint64_t> seen;
+        int unique = 0;
+        int found = 0;
+        std::string choices;
+        for (const size_t point : points) {
+            const bool end = point > states.Calls();
+            const size_t at = std::min(point, states.Calls());
+            for (int variant = 0; variant < static_cast<int>(std::size(Fixed)) + Options.randomVariants; ++variant) {
+                const bool random = variant >= static_cast<int>(std::size(Fixed));
+                const Variant kind = random ? Variant::Random : Fixed[variant];
+                if (kind == Variant::Zeroed && !Options.zeroedVariant) continue;
+                const Tree tree = states.At(at, kind, Random, choices);
+                if (!seen.insert(tree.Hash() ^ (end ? 0x9E3779B97F4A7C15ull : 0)).second) continue;
+                ++unique;
+                tree.Write(RunHome, Top, RunLinks);
+                Promise promise = end ? after : during;
+                // Only the variants that keep every name change show the names
+                // the program left.
+                promise.cleanedUp = promise.cleanedUp && !random && kind != Variant::Forced;
+                // A state that breaks a promise is recovered all the same:
+                // whether a user's next commands mend it is a finding of its own.
+                const Finding left = CheckLeft(Current->steps[index], promise);
+                const Finding recovered = CheckRecovery(Current->steps[index], promise);
+                for (const Finding& finding : {left, recovered}) {
+                    if (finding.check.empty()) continue;
+                    ++found;
+                    const int shown = random ? static_cast<int>(std::size(Fixed)) : variant;
+                    const std::string where = end ? "after the program exited" : states.Describe(at);
+                    Report(index, finding, kill.empty() ? where : kill + ", then " + where, VariantNames[shown],
+                           std::string(VariantTexts[shown]) + (choices.empty() ? "" : ": " + choices), tree);
                 }
             }
         }
-        // What a user runs next.
+        return {unique, found};
+    }
+
+    // ---- the checks of one state, written to the run folder: as it was left
+    Finding CheckLeft(const Step& step, const Promise& promise) {
+        const std::string store = RunHome + "/" + StorePath;
+        ContentCheck content(store);
+        const StoreScan scan = StoreScan::Of(store);
+        std::vector<Record> index;
+        if (!ReadIndex(scan.index, index)) {
+            return {"the index does not load", std::to_string(scan.index.size()) + " bytes of packages.dat"};
+        }
+        // A package-info file gets its name only once what it lists is durable.
+        std::vector<Record> listing = index;
+        for (const auto& [id, bytes] : scan.infoFiles) {
+            Record record;
+            if (!ReadRecord(bytes, record)) {
+                return {"a package-info file is not sound",
+                        InfoPath(id) + " holds " + std::to_string(bytes.size()) + " bytes"};
+            }
+            if (const std::string fault = Broken(content, record); !fault.empty()) {
+                return {"a package-info file lists a file that is not whole", InfoPath(id) + ", " + fault};
+            }
+            listing.push_back(record);
+        }
+        // What the command reported is durable and whole.
+        const auto find = [&](const std::string& name) {
+            return std::find_if(index.begin(), index.end(), [&](const Record& record) { return record.name == name; });
+        };
+        if (promise.allWhole) {
+            for (const Record& record : index) {
+                if (const std::string fault = Broken(content, record); !fault.empty()) {
+                    return {"a listed package is not whole after a finished command", fault};
+                }
+            }
+        }
+        for (const std::string& name : promise.reported) {
+            if (find(name) == index.end()) {
+                return {"the finished command's result is lost", name + " is not in the index"};
+            }
+        }
+        for (const std::string& name : promise.whole) {
+            if (find(name) == index.end()) continue;  // told above
+            if (const std::string fault = Broken(content, *find(name)); !fault.empty()) {
+                return {"the finished command's result is not whole", fault};
+            }
+        }
+        for (const std::string& name : promise.gone) {
+            if (find(name) != index.end()) {
+                return {"the finished command's result is lost", name + " is still in the index"};
+            }
+        }
+        const auto info = scan.infoFiles.find(PackageId(step.name));
+        Record record;
+        if (promise.converted &&
+            (info == scan.infoFiles.end() || !ReadRecord(info->second, record) || !(record == Records.at(step.name)))) {
+            return {"the finished command's result is lost", "the package-info file of " + step.name};
+        }
+        if (promise.cleanedUp) {
+            const std::vector<std::string> left = scan.Unlisted(listing);
+            if (!left.empty()) {
+                return {"the uninstall left files nothing lists",
+                        left.front() + (left.size() > 1 ? " and " + std::to_string(left.size() - 1) + " more" : "")};
+            }
+        }
+        return {};
+    }
+
+    // What a user runs next, and what it leaves.
+    Finding CheckRecovery(const Step& step, const Promise& promise) {
+        const std::string store = RunHome + "/" + StorePath;
         const ProgramResult list = RunIn(RunHome, {"list"});
         if (list.exitCode != 0 || Contains(list.err, "Could not read the package index") ||
             Contains(list.err + list.out, "held data that could not be read")) {
             return {"list fails", Shown(list)};
         }
-        std::set<std::string> listed;
-        std::istringstream lines(list.out);
-        for (std::string line; std::getline(lines, line);) {
-            if (const size_t at = line.find(" version "); at != line.npos) listed.insert(line.substr(0, at));
-        }
-        for (const std::string& name : required) {
+        const std::set<std::string> listed = ListedNames(list.out);
+        for (const std::string& name : promise.required) {
             if (listed.count(name) == 0) return {"a package is lost", name + " is not listed: " + list.out};
         }
         std::set<std::string> fetch = listed;
@@ -343,8 +606,7 @@ private:
         for (const std::string& name : fetch) {
             const Step download{Kind::Download, name};
             const ProgramResult result = RunIn(RunHome, Arguments(download));
-            if (!Failed(download, result).empty())
-                return {"a download after the crash fails", name + ": " + Shown(result)};
+            if (!Tell(download, result).done) return {"a download after the crash fails", name + ": " + Shown(result)};
         }
         if (step.kind == Kind::Convert) {
             const ProgramResult result = RunIn(RunHome, Arguments(step));
@@ -369,21 +631,24 @@ private:
 
     // The first violation of each kind per command is told in full, with
     // the state kept for inspection; the others are counted.
-    void Report(const Step& step, size_t index, const Finding& finding, const std::string& where,
+    void Report(size_t index, const Finding& finding, const std::string& where, const char* variantName,
                 const std::string& variant, const Tree& tree) {
         ++Result.violations;
-        if (!Kinds.insert(Label(step) + finding.check).second) return;
-        const std::string kept =
-            (fs::temp_directory_path() / ("quillbox-power-loss-seed" + std::to_string(Options.seed) + "-step" +
-                                          std::to_string(index + 1) + "-" + std::to_string(Kinds.size())))
-                .string();
+        ++Result.tally[finding.check + " (" + variantName + ")"];
+        const Step& step = Current->steps[index];
+        const std::string after = Contains(where, "after a kill") ? " after a kill" : "";
+        if (!Kinds.insert(std::string(Current->name) + std::to_string(index) + after + finding.check).second) return;
+        const std::string kept = (fs::temp_directory_path() /
+                                  ("quillbox-power-loss-seed" + std::to_string(Options.seed) + "-" + Current->name +
+                                   "-step" + std::to_string(index + 1) + "-" + std::to_string(Kinds.size())))
+                                     .string();
         fs::remove_all(kept);
         fs::create_directories(kept);
         tree.Write(kept, Top);
         // The calls' paths are told relative to the store; the program's own
         // messages keep their absolute ones.
-        std::string text =
-            Label(step) + ", " + where + ", variant " + variant + "\n  " + finding.check + ": " + finding.detail;
+        std::string text = std::string(Current->name) + ": " + Label(step) + ", " + where + ", variant " + variant +
+                           "\n  " + finding.check + ": " + finding.detail;
         const std::string prefix = std::string(StorePath) + "/";
         for (size_t at = text.find(prefix); at != text.npos; at = text.find(prefix, at + 1)) {
             if (at > 0 && text[at - 1] == ' ') text.erase(at, prefix.size());
@@ -397,6 +662,12 @@ private:
     testsupport::TempDir Folder;
     testsupport::TempDir RunFolder;
     testsupport::TempDir Served;
+    testsupport::TempDir SecondFolder;
+    // Unmounted before its folder goes.
+    std::unique_ptr<testsupport::SmallDisk> Second;
+    Links HomeLinks;
+    Links RunLinks;
+    const Scenario* Current = nullptr;
     std::string Home;
     std::string RunHome;
     std::string Program;
@@ -409,6 +680,12 @@ private:
 };
 
 }  // namespace
+
+std::vector<std::string> PowerLossScenarios() {
+    std::vector<std::string> names;
+    for (const Scenario& scenario : Scenarios) names.emplace_back(scenario.name);
+    return names;
+}
 
 std::string FindStrace() {
     const char* path = std::getenv("PATH");
