@@ -9,7 +9,8 @@
 // before each timed command, so none pays for another's writeback. The benchmark's time
 // is convert; counters give the medians of both, their ratio, cp of the
 // archive as a second yardstick, and the peak resident size of a conversion
-// (by /usr/bin/time when present), which must not grow with the archive. The
+// (by /usr/bin/time when present), which must not grow with the archive. A
+// second build named by QUILLBOX_BENCH_BESIDE is timed in the same rounds. The
 // processor time of both (user and system) is given too: on a machine shared
 // with other work it shows what wall-clock time hides.
 #include <benchmark/benchmark.h>
@@ -124,10 +125,19 @@ void WriteArchives(const std::filesystem::path& folder, int memberCount, uint64_
 }
 
 // The program measured: the one built with the benchmark, or another one
-// named by QUILLBOX_EXE (to set an older build beside a newer one).
+// named by QUILLBOX_EXE.
 std::filesystem::path Program() {
     const char* chosen = std::getenv("QUILLBOX_EXE");
     return chosen != nullptr && *chosen != '\0' ? chosen : QUILLBOX_EXE;
+}
+
+// A second build measured in the same rounds, for a before-and-after table:
+// QUILLBOX_BENCH_BESIDE; empty when none is named. Runs in separate processes
+// of the benchmark do not compare, since the scratch folders each one deletes
+// at its end slow the next one's file creation for minutes.
+std::filesystem::path BesideProgram() {
+    const char* chosen = std::getenv("QUILLBOX_BENCH_BESIDE");
+    return chosen != nullptr ? chosen : "";
 }
 
 // Seconds of one command: wall-clock time, and the processor time it used
@@ -159,10 +169,10 @@ public:
     BenchmarkFolder& operator=(const BenchmarkFolder&) = delete;
 
     // A new folder for one command, its data written to disk beforehand.
-    std::filesystem::path NewRun() {
+    std::filesystem::path NewRun(const std::filesystem::path& program = Program()) {
         const std::filesystem::path run = Root / ("run" + std::to_string(++Runs));
         std::filesystem::create_directories(run);
-        std::filesystem::copy_file(Program(), run / "Quillbox");
+        std::filesystem::copy_file(program, run / "Quillbox");
         Shell(run, "sync");
         return run;
     }
@@ -176,8 +186,9 @@ public:
 
     // Runs a shell command in a new run folder and measures it; a wall time
     // of -1 for a failure. The folder is left in run for checks.
-    Sample Time(const std::string& command, std::filesystem::path& run) {
-        run = NewRun();
+    Sample Time(const std::string& command, std::filesystem::path& run,
+                const std::filesystem::path& program = Program()) {
+        run = NewRun(program);
         const bool counted = std::filesystem::exists(TimeProgram);
         const std::string timed = counted ? std::string(TimeProgram) + " -f '%U %S' -o cpu.txt " + command : command;
         const auto start = std::chrono::steady_clock::now();
@@ -238,24 +249,37 @@ double Median(const std::vector<Sample>& samples, double Sample::*field) {
 struct Times {
     std::vector<Sample> tar;
     std::vector<Sample> convert;
+    std::vector<Sample> beside;
     std::vector<Sample> copy;
 };
 
-// One round: tar, convert and cp, each once, each checked for its result.
+// One conversion by the program, checked for its result.
+bool TimeConversion(BenchmarkFolder& folder, const std::filesystem::path& program, std::vector<Sample>& samples) {
+    std::filesystem::path run;
+    const Sample sample = folder.Time(folder.ConvertCommand(), run, program);
+    samples.push_back(sample);
+    return sample.wall >= 0 && BenchmarkFolder::FileCount(run / "Ironveil/Ironveil/mofs/files") == folder.MemberCount();
+}
+
+// One round: tar, convert (and the build beside, the two in turns first) and
+// cp, each once, each checked for its result.
 bool RunRound(BenchmarkFolder& folder, Times& times) {
     std::filesystem::path run;
     const Sample tar = folder.Time(folder.TarCommand(), run);
     const bool extracted = BenchmarkFolder::FileCount(run / "maps") == folder.MemberCount();
-    const Sample convert = folder.Time(folder.ConvertCommand(), run);
-    const bool converted = BenchmarkFolder::FileCount(run / "Ironveil/Ironveil/mofs/files") == folder.MemberCount();
-    const Sample copy = folder.Time(folder.CopyCommand(), run);
-    if (tar.wall < 0 || convert.wall < 0 || copy.wall < 0 || !extracted || !converted) {
-        return false;
-    }
     times.tar.push_back(tar);
-    times.convert.push_back(convert);
+    bool converted = true;
+    const bool besideFirst = !BesideProgram().empty() && times.tar.size() % 2 == 0;
+    if (besideFirst) {
+        converted = TimeConversion(folder, BesideProgram(), times.beside);
+    }
+    converted = TimeConversion(folder, Program(), times.convert) && converted;
+    if (!BesideProgram().empty() && !besideFirst) {
+        converted = TimeConversion(folder, BesideProgram(), times.beside) && converted;
+    }
+    const Sample copy = folder.Time(folder.CopyCommand(), run);
     times.copy.push_back(copy);
-    return true;
+    return tar.wall >= 0 && copy.wall >= 0 && extracted && converted;
 }
 
 void BM_ConvertBesideTar(benchmark::State& state) {
@@ -274,6 +298,11 @@ void BM_ConvertBesideTar(benchmark::State& state) {
     state.counters["median:convert_ms"] = convert * 1000;
     state.counters["median:tar+sync_ms"] = tar * 1000;
     state.counters["convert/(tar+sync)"] = tar > 0 ? convert / tar : 0;
+    if (!times.beside.empty()) {
+        const double beside = Median(times.beside, &Sample::wall);
+        state.counters["median:beside_ms"] = beside * 1000;
+        state.counters["beside/(tar+sync)"] = tar > 0 ? beside / tar : 0;
+    }
     state.counters["median:cp_ms"] = copy * 1000;
     state.counters["convert/cp"] = copy > 0 ? convert / copy : 0;
     const double tarCpu = Median(times.tar, &Sample::cpu);
