@@ -62,6 +62,11 @@ public:
                 PlaceInfo(PackageName(package), record);
             }
         }
+        index.close();
+        // A store at rest, as a user's is: the commands force what they
+        // write, and a force waits for whatever else is on its way to the
+        // disk, here the hundreds of thousands of files just made.
+        std::system("sync");
     }
 
     void PlaceInfo(const std::string& packageName, const std::string& record) const {

@@ -49,6 +49,11 @@ bool DirectoryStructure::IsPackageInfoFileName(const std::string& name) {
     return true;
 }
 
+StringClass DirectoryStructure::GetDamagedIndexPath(int number) {
+    const StringClass first = GetDatabasePath() + ".damaged";
+    return number == 1 ? first : FormatString("%s.%d", first.Peek(), number);
+}
+
 StringClass DirectoryStructure::GetTemporaryPath(const char* path) {
     const StringClass index = GetDatabasePath();
     return StringClass(path) + (index == path ? ".new" : PartSuffix);

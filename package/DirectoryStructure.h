@@ -31,6 +31,10 @@ public:
     // True for a name of that form, which cannot lead out of its folder.
     static bool IsPackageInfoFileName(const std::string& name);
 
+    // Where a damaged index is kept: "packages.dat.damaged" for the first
+    // copy, "packages.dat.damaged.N" for copy N after it.
+    StringClass GetDamagedIndexPath(int number);
+
     // Where a file is written before it takes the name `path`: the index's
     // "packages.dat.new", a package-info file's name followed by ".part".
     StringClass GetTemporaryPath(const char* path);

@@ -337,9 +337,8 @@ bool PackageManager::Save() {
 // "packages.dat.damaged", ".damaged.2", ..., durably, before anything
 // replaces the index.
 bool PackageManager::KeepDamagedIndex(StringClass& copyPath) {
-    const StringClass firstName = StringClass(Layout.GetDatabasePath()) + ".damaged";
     for (int number = 1; number <= MostDamagedCopies; ++number) {
-        const StringClass candidate = number == 1 ? firstName : FormatString("%s.%d", firstName.Peek(), number);
+        const StringClass candidate = Layout.GetDamagedIndexPath(number);
         if (Store.FileExists(candidate)) {
             continue;
         }
