@@ -519,9 +519,10 @@ std::string CrashStates::Load(const std::string& tracePath) {
 namespace {
 
 bool Changes(const Op& op) {
-    return op.kind == Op::Open ? op.create || (op.truncate && op.writable)
-                               : op.kind != Op::Seek && op.kind != Op::Close && op.kind != Op::End &&
-                                     op.kind != Op::Duplicate;
+    if (op.kind == Op::Open) {
+        return op.create || (op.truncate && op.writable);
+    }
+    return op.kind != Op::Seek && op.kind != Op::Close && op.kind != Op::End && op.kind != Op::Duplicate;
 }
 
 }  // namespace
