@@ -5,7 +5,10 @@
 // times as long. `uninstall` is measured once more on a store that also holds
 // a package-info file per package (a publishing store), whose files the
 // cleanup must read. QUILLBOX_BENCH_PROGRAM names another build of the
-// program to measure instead, for a before-and-after table.
+// program to measure instead; QUILLBOX_BENCH_BESIDE names a second build that
+// runs in turns with the first on the same stores, its fastest time reported
+// as `beside_ms`, for a before-and-after table that one run's disk state
+// cannot skew.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -47,6 +50,9 @@ public:
         std::filesystem::create_directories(Store / "packages");
         const char* program = std::getenv("QUILLBOX_BENCH_PROGRAM");
         std::filesystem::copy_file(program != nullptr ? program : QUILLBOX_EXE, Root / "Quillbox");
+        if (HasBeside()) {
+            std::filesystem::copy_file(std::getenv("QUILLBOX_BENCH_BESIDE"), Root / "Beside");
+        }
         std::ofstream index(Store / "packages.dat", std::ios::binary);
         for (int package = 0; package < count; ++package) {
             std::vector<testsupport::ListedFile> files;
@@ -77,9 +83,13 @@ public:
         std::filesystem::remove_all(Root, ignored);
     }
 
-    // Runs the program's copy with its output thrown away; the seconds taken.
-    double Run(const std::string& arguments) const {
-        const std::string command = "cd '" + Root.string() + "' && ./Quillbox " + arguments + " >/dev/null 2>&1";
+    static bool HasBeside() { return std::getenv("QUILLBOX_BENCH_BESIDE") != nullptr; }
+
+    // Runs the program's copy (or the build beside it) with its output thrown
+    // away; the seconds taken.
+    double Run(const std::string& arguments, bool beside = false) const {
+        const std::string program = beside ? "./Beside " : "./Quillbox ";
+        const std::string command = "cd '" + Root.string() + "' && " + program + arguments + " >/dev/null 2>&1";
         const auto start = std::chrono::steady_clock::now();
         if (std::system(command.c_str()) != 0) {
             return -1;
@@ -107,33 +117,45 @@ const BenchmarkStore& StoreOf(int count, bool withInfoFiles = false) {
 // neighbours.
 double Fastest(const std::vector<double>& times) { return *std::min_element(times.begin(), times.end()); }
 
-void BM_List(benchmark::State& state) {
-    const BenchmarkStore& store = StoreOf(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
-        const double seconds = store.Run("list");
-        if (seconds < 0) {
-            state.SkipWithError("Quillbox failed");
-            break;
-        }
-        state.SetIterationTime(seconds);
-    }
+template <typename Command, typename Prepare>
+double TimeOne(const BenchmarkStore& store, Command command, Prepare prepare, int number, bool beside) {
+    prepare(number);
+    return store.Run(command(number), beside);
 }
 
-// Times one command per iteration: `command` gives it for the iteration's
-// number, `prepare` does the untimed work before it.
+// Times one command per iteration: `command` gives it for a number never
+// used before, `prepare` does the untimed work before it. The build beside,
+// when named, runs its own command in the same iteration, first in every
+// other one.
 template <typename Command, typename Prepare>
 void TimeCommands(benchmark::State& state, const BenchmarkStore& store, Command command, Prepare prepare) {
     static int next = 0;
+    static int rounds = 0;
     for (auto _ : state) {
         const int number = next++;
-        prepare(number);
-        const double seconds = store.Run(command(number));
-        if (seconds < 0) {
+        const bool besideFirst = rounds++ % 2 == 0;
+        double beside = 0;
+        if (BenchmarkStore::HasBeside() && besideFirst) {
+            beside = TimeOne(store, command, prepare, next++, true);
+        }
+        const double seconds = TimeOne(store, command, prepare, number, false);
+        if (BenchmarkStore::HasBeside() && !besideFirst) {
+            beside = TimeOne(store, command, prepare, next++, true);
+        }
+        if (seconds < 0 || beside < 0) {
             state.SkipWithError("Quillbox failed");
             break;
         }
         state.SetIterationTime(seconds);
+        if (BenchmarkStore::HasBeside()) {
+            state.counters["beside_ms"] = beside * 1000;
+        }
     }
+}
+
+void BM_List(benchmark::State& state) {
+    TimeCommands(
+        state, StoreOf(static_cast<int>(state.range(0))), [](int) { return std::string("list"); }, [](int) {});
 }
 
 // A different package each time, spread over the list.

@@ -2,9 +2,9 @@
 # Hashes one 1 GiB file with Veriprint and with md5sum, with the page cache
 # warm, and prints the median of several runs of each (RUNS, default 7), taken
 # in turns so that a change in the machine's load touches both alike, with
-# their ratio. When openssl is installed, its MD5 (hand-written assembler) is
-# timed too: the floor of what the hash itself can do on this processor, which
-# Veriprint is compared with as well.
+# their ratio. When openssl is installed, `openssl md5` (whose hash is
+# hand-written assembler) is timed too, as a second reference: a reference,
+# not a floor, since its command adds reading and formatting of its own.
 #   bench/veriprint.sh [path/to/Veriprint]   (default: the default preset's build)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
