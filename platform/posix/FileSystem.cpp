@@ -322,6 +322,11 @@ DataForcer::~DataForcer() {
 // The descriptor that forces the file system learns of every write-back
 // error from its open on, so it is opened before the files are written.
 bool DataForcer::Open(const char* folder) {
+    if (Handle != -1) {
+        close(static_cast<int>(Handle));
+        Handle = -1;
+    }
+    Pending = false;
     std::string path = NativePath(folder);
     int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     while (descriptor < 0 && errno == ENOENT && path.find('/') != std::string::npos) {
