@@ -141,7 +141,8 @@ public:
 
     // Puts the bytes in the place of the file at path (made if missing) in one
     // step: readers see the old or the new file, never a part of one. False
-    // when that is not durable; the old file is then left as it was.
+    // when that is not durable; where the new file did not take the name, the
+    // old one is left as it was.
     bool ReplaceWhole(const char* path, const char* bytes, int length);
     // Writes the bytes as a new file at path; false when a file of that name
     // exists or the new one is not durable.
