@@ -400,13 +400,6 @@ void PackageManager::NoteChange() {
     }
 }
 
-void PackageManager::RemoveUnusedFiles() {
-    std::vector<std::string> names;
-    if (ListUnusedFiles(names)) {
-        Durable.DeleteContentFiles(names);
-    }
-}
-
 bool PackageManager::RemovePackageFiles(uint32_t id) {
     const StringClass infoPath = Layout.GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(id));
     return Durable.RemovePackageFiles(infoPath,

@@ -85,14 +85,13 @@ public:
     // Takes the package out of the list, keeping the order of the others; the
     // caller deletes it. False when it is not in the list.
     bool RemovePackage(Package* package);
-    // Deletes every file in the content folder that neither a package nor a
-    // readable package-info file in the store lists, except names beginning
-    // with a dot. Nothing is deleted when the lists cannot all be read.
-    void RemoveUnusedFiles();
     // Deletes the package-info file of the package that was removed and then
-    // the content files no package uses any more, in the order that keeps a
-    // power cut from bringing back a package-info file without its files.
-    // False when the content files could not be deleted durably.
+    // every file in the content folder that neither a package nor a readable
+    // package-info file in the store lists, except names beginning with a dot,
+    // in the order that keeps a power cut from bringing back a package-info
+    // file without its files. Nothing is deleted from the content folder when
+    // the lists cannot all be read. False when the content files could not be
+    // deleted durably.
     bool RemovePackageFiles(uint32_t id);
 
 private:

@@ -101,7 +101,7 @@ TEST_F(PackageManagerTest, FindPackageIgnoresLetterCaseAndRemoveKeepsTheOrder) {
     EXPECT_EQ(Manager.FindPackage(HashName("Units")), nullptr);
 }
 
-TEST_F(PackageManagerTest, RemoveUnusedFilesKeepsSharedAndDotFilesAndDeletesTheRest) {
+TEST_F(PackageManagerTest, RemovePackageFilesKeepsSharedAndDotFilesAndDeletesTheRest) {
     Package* first = Add(Manager, Record("First", {{0xA1, "shared.dat"}, {0xB2, "maps/own:1.dds"}}));
     Add(Manager, Record("Second", {{0xA1, "Shared.dat"}}));
     for (const char* name : {"000000A1.shared.dat", "000000B2.maps_own_1.dds", "000000A1.SHARED.DAT", ".keep",
@@ -112,19 +112,19 @@ TEST_F(PackageManagerTest, RemoveUnusedFilesKeepsSharedAndDotFilesAndDeletesTheR
 
     Manager.RemovePackage(first);
     delete first;
-    Manager.RemoveUnusedFiles();
+    Manager.RemovePackageFiles(HashName("First"));
     EXPECT_EQ(ListFolder(StorePath("files")), (std::vector<std::string>{".keep", "000000A1.shared.dat", "sub"}));
 
     Package* second = Manager.GetPackage(0);
     Manager.RemovePackage(second);
     delete second;
-    Manager.RemoveUnusedFiles();
+    Manager.RemovePackageFiles(HashName("Second"));
     EXPECT_EQ(ListFolder(StorePath("files")), (std::vector<std::string>{".keep", "sub"}));
 }
 
-TEST_F(PackageManagerTest, RemoveUnusedFilesWithoutContentFolderDoesNothing) {
+TEST_F(PackageManagerTest, RemovePackageFilesWithoutContentFolderDoesNothing) {
     Add(Manager, Record("First", {{1, "a"}}));
-    Manager.RemoveUnusedFiles();
+    Manager.RemovePackageFiles(HashName("Other"));
     EXPECT_FALSE(Exists(StorePath("files")));
 }
 
