@@ -28,16 +28,16 @@ DownloadTaskRegistry* DownloadTaskRegistry::GetInstance() {
     return &instance;
 }
 
-PackageDownloadTask* DownloadTaskRegistry::AcquirePackageTask(uint32_t packageId, const char* repositoryUrl,
+PackageDownloadTask* DownloadTaskRegistry::AcquirePackageTask(const char* packageName, const char* repositoryUrl,
                                                               DownloadTaskObserver<PackageDownloadTask>* observer) {
     for (int index = 0; index < packageTasks.Count(); ++index) {
         PackageDownloadTask* task = packageTasks[index];
-        if (task->GetPackageId() == packageId && !task->IsFinished()) {
+        if (!task->IsFinished() && EqualsIgnoringAsciiCase(task->GetPackageName(), packageName)) {
             task->AddObserver(observer);
             return task;
         }
     }
-    PackageDownloadTask* task = new PackageDownloadTask(packageId, repositoryUrl);
+    PackageDownloadTask* task = new PackageDownloadTask(packageName, repositoryUrl);
     // Unlisted, the task is merely not shared; its release still deletes it.
     packageTasks.Add(task);
     task->AddObserver(observer);

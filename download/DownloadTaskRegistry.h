@@ -20,9 +20,10 @@ public:
     DownloadTaskRegistry(const DownloadTaskRegistry&) = delete;
     DownloadTaskRegistry& operator=(const DownloadTaskRegistry&) = delete;
 
-    // Joins the unfinished download of the package or creates one (not yet
-    // started), with the observer attached.
-    PackageDownloadTask* AcquirePackageTask(uint32_t packageId, const char* repositoryUrl,
+    // Joins the unfinished download of the package (its name but for ASCII
+    // letter case) or creates one (not yet started), with the observer
+    // attached.
+    PackageDownloadTask* AcquirePackageTask(const char* packageName, const char* repositoryUrl,
                                             DownloadTaskObserver<PackageDownloadTask>* observer);
     // Detaches the observer; the last one to leave destroys the task.
     void ReleasePackageTask(DownloadTaskObserver<PackageDownloadTask>* observer, PackageDownloadTask* task);

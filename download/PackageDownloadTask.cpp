@@ -5,14 +5,16 @@
 
 #include "download/DownloadManager.h"
 #include "download/DownloadTaskRegistry.h"
+#include "foundation/HashName.h"
+#include "package/ContentFileCheck.h"
 #include "package/DirectoryStructure.h"
 #include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
 
-PackageDownloadTask::PackageDownloadTask(uint32_t packageId, const char* repositoryUrl)
-    : packageId(packageId), repositoryUrl(repositoryUrl) {}
+PackageDownloadTask::PackageDownloadTask(const char* packageName, const char* repositoryUrl)
+    : packageName(packageName), packageId(HashName(packageName)), repositoryUrl(repositoryUrl) {}
 
 PackageDownloadTask::~PackageDownloadTask() {
     if (infoTask != nullptr) {
@@ -39,24 +41,56 @@ void PackageDownloadTask::Start() {
     }
     started = true;
     const Package* package = PackageManager::GetInstance().FindPackage(packageId);
-    if (package != nullptr) {
-        DownloadFiles(*package);
+    if (package == nullptr) {
+        infoTask = StartInfoDownload(AsInfoObserver());
+    } else if (!package->HasName(packageName)) {
+        Refuse(DescribeHeldIdentifier(packageName, package->GetName()));
     } else {
-        infoTask = StartInfoDownload(packageId, repositoryUrl, AsInfoObserver());
+        DownloadFiles(*package);
     }
 }
 
 PackageInfoDownloadTask* PackageDownloadTask::StartInfoDownload(
-    uint32_t id, const char* url, DownloadTaskObserver<PackageInfoDownloadTask>* observer) {
-    PackageInfoDownloadTask* task = new PackageInfoDownloadTask(id, url);
+    DownloadTaskObserver<PackageInfoDownloadTask>* observer) {
+    PackageInfoDownloadTask* task = new PackageInfoDownloadTask(packageName, repositoryUrl);
     task->AddObserver(observer);
     DownloadManager::GetInstance()->AddTask(task);
     return task;
 }
 
-// A content file is present only with the size the package lists: one of
-// another size was cut short (by a power cut before its data was forced) and
-// is fetched again. The batch is begun before any file task writes.
+// A content file is present only when its bytes have the checksum its name
+// promises and the size the package lists. One without that checksum (cut
+// short by a power cut, zeroed) is fetched again. One that has it at another
+// size is another package's whole file that this listing disagrees with: a
+// forged checksum must not replace it, so the download fails. The batch is
+// begun before any file task writes.
+bool PackageDownloadTask::NeedsFetch(const PackageFileInfo& fileInfo, const StringClass& path, bool& fetch) {
+    if (GetContentBatch().Holds(path)) {
+        fetch = false;
+        return true;
+    }
+    const ContentFileReport report = CheckContentFile(GetStoreFilesystem(), path, fileInfo);
+    switch (report.state) {
+        case ContentFileState::Missing:
+        case ContentFileState::Damaged:
+            fetch = true;
+            return true;
+        case ContentFileState::Whole:
+            fetch = false;
+            return true;
+        case ContentFileState::OtherSize:
+            Refuse(
+                FormatString("The store's content file '%s' has the checksum of its name at %lld bytes; the package "
+                             "lists it at %d.",
+                             path.Peek(), static_cast<long long>(report.size), static_cast<int>(fileInfo.size)));
+            return false;
+        case ContentFileState::Unreadable:
+            break;
+    }
+    Refuse(FormatString("The store's content file '%s' cannot be read.", path.Peek()));
+    return false;
+}
+
 void PackageDownloadTask::DownloadFiles(const Package& package) {
     FlatFilesystem& store = GetStoreFilesystem();
     DirectoryStructure& layout = GetDirectoryStructure();
@@ -69,7 +103,11 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
     for (int index = 0; index < package.GetFileCount(); ++index) {
         const PackageFileInfo& fileInfo = package.GetFileInfo(index);
         const StringClass path = layout.GetContentFilePath(fileInfo);
-        if (batch.Holds(path) || store.HasFileOfSize(path, fileInfo.size)) {
+        bool fetch = false;
+        if (!NeedsFetch(fileInfo, path, fetch)) {
+            return;
+        }
+        if (!fetch) {
             continue;
         }
         // The usual part file's name may be a content file's own (a package
@@ -103,9 +141,9 @@ void PackageDownloadTask::LeaveFileTask(PackageFileDownloadTask* task) {
     }
 }
 
-void PackageDownloadTask::OnDownloadFinished(PackageInfoDownloadTask*, bool succeeded) {
+void PackageDownloadTask::OnDownloadFinished(PackageInfoDownloadTask* task, bool succeeded) {
     if (!succeeded) {
-        Announce(false);
+        Refuse(task->GetRefusal());
         return;
     }
     // The info task registers only a record of this very package, so none
@@ -148,6 +186,11 @@ void PackageDownloadTask::Announce(bool succeeded) {
     NotifyObservers([this, succeeded](DownloadTaskObserver<PackageDownloadTask>* observer) {
         observer->OnDownloadFinished(this, succeeded);
     });
+}
+
+void PackageDownloadTask::Refuse(const StringClass& reason) {
+    failureReason = reason;
+    Announce(false);
 }
 
 uint32_t PackageDownloadTask::GetReceivedBytes() const {

@@ -20,7 +20,9 @@ class PackageDownloadTask : public DownloadTaskObserver<PackageInfoDownloadTask>
                             public DownloadTaskObserver<PackageFileDownloadTask>,
                             public Observee<DownloadTaskObserver<PackageDownloadTask>> {
 public:
-    PackageDownloadTask(uint32_t packageId, const char* repositoryUrl);
+    // The download of the package `packageName`: the name is the package, its
+    // identifier only finds it.
+    PackageDownloadTask(const char* packageName, const char* repositoryUrl);
     // Leaves the info and file tasks; those nobody else waits for are
     // cancelled and released.
     ~PackageDownloadTask() override;
@@ -41,6 +43,10 @@ public:
     void OnDownloadFinished(PackageFileDownloadTask* task, bool succeeded) override;
 
     uint32_t GetPackageId() const { return packageId; }
+    const StringClass& GetPackageName() const { return packageName; }
+    // Why the download failed, when a check of this task or of its info task
+    // refused it; empty otherwise. No line end.
+    const StringClass& GetFailureReason() const { return failureReason; }
     // Set once a result has been announced; a finished task is never shared.
     bool IsFinished() const { return finished; }
     PackageInfoDownloadTask* GetInfoTask() const { return infoTask; }
@@ -48,13 +54,16 @@ public:
     PackageFileDownloadTask* GetFileTask(int index) const { return fileTasks[index]; }
 
 private:
-    PackageInfoDownloadTask* StartInfoDownload(uint32_t id, const char* url,
-                                               DownloadTaskObserver<PackageInfoDownloadTask>* observer);
+    PackageInfoDownloadTask* StartInfoDownload(DownloadTaskObserver<PackageInfoDownloadTask>* observer);
     void DownloadFiles(const Package& package);
+    // Whether the content file must be fetched; false with the failure
+    // reason set when the store's file of that name forbids the download.
+    bool NeedsFetch(const PackageFileInfo& fileInfo, const StringClass& path, bool& fetch);
     // Stops observing a file task; the last observer to go cancels it and
     // drops the reference that the observers share.
     void LeaveFileTask(PackageFileDownloadTask* task);
     void Announce(bool succeeded);
+    void Refuse(const StringClass& reason);
     DownloadTaskObserver<PackageFileDownloadTask>* AsFileObserver() { return this; }
     DownloadTaskObserver<PackageInfoDownloadTask>* AsInfoObserver() { return this; }
     // The bases' dispatch from DownloadTask* stays in scope next to the two
@@ -62,8 +71,10 @@ private:
     using DownloadTaskObserver<PackageInfoDownloadTask>::OnDownloadFinished;
     using DownloadTaskObserver<PackageFileDownloadTask>::OnDownloadFinished;
 
+    StringClass packageName;
     uint32_t packageId;
     StringClass repositoryUrl;
+    StringClass failureReason;
     PackageInfoDownloadTask* infoTask = nullptr;
     SimpleDynVecClass<PackageFileDownloadTask*> fileTasks;
     int32_t filesCompleted = 0;

@@ -5,7 +5,9 @@
 
 #include "download/EscapeUrlPath.h"
 #include "file/FileClass.h"
+#include "foundation/HashName.h"
 #include "package/DirectoryStructure.h"
+#include "package/Package.h"
 #include "package/PackageManager.h"
 
 namespace {
@@ -25,8 +27,9 @@ int64_t CapacityFor(int64_t needed, int64_t announced) {
 
 }  // namespace
 
-PackageInfoDownloadTask::PackageInfoDownloadTask(uint32_t packageId, const char* repositoryUrl)
-    : repositoryUrl(repositoryUrl), packageId(packageId) {
+PackageInfoDownloadTask::PackageInfoDownloadTask(const char* packageName, const char* repositoryUrl)
+    : repositoryUrl(repositoryUrl), packageName(packageName) {
+    const uint32_t packageId = HashName(packageName);
     // A repository is laid out as a store: the package-info file lies where
     // the store keeps it.
     DirectoryStructure& layout = GetDirectoryStructure();
@@ -71,7 +74,12 @@ bool PackageInfoDownloadTask::RegisterPackage() {
     // package, or be no package-info file at all (an error page served with
     // status 200). Neither has a place in the index.
     PackageManager& manager = PackageManager::GetInstance();
-    if (manager.AddPackageInfo(buffer, packageId) == nullptr) {
+    StringClass recordName;
+    if (manager.AddPackageInfo(buffer, packageName, recordName) == nullptr) {
+        if (!recordName.IsEmpty() && !EqualsIgnoringAsciiCase(recordName, packageName)) {
+            refusal = FormatString("The package-info file '%s' describes package '%s', not '%s'.", url.Peek(),
+                                   recordName.Peek(), packageName.Peek());
+        }
         return false;
     }
     // An index that did not reach the disk is reported when the command ends;

@@ -10,13 +10,17 @@
 // arrived whole, registers the package it describes with the package manager.
 class PackageInfoDownloadTask : public DownloadTask {
 public:
-    PackageInfoDownloadTask(uint32_t packageId, const char* repositoryUrl);
+    // The package-info file of the package `packageName`.
+    PackageInfoDownloadTask(const char* packageName, const char* repositoryUrl);
     ~PackageInfoDownloadTask() override = default;
 
     void OnStart() override {}
     void OnFinish() override {}
     void OnData(const char* data, int length) override;
     void Complete() override;
+
+    // Why a body that arrived whole was not registered; empty otherwise.
+    const StringClass& GetRefusal() const { return refusal; }
 
 private:
     bool Keep(const char* data, int length);
@@ -26,6 +30,7 @@ private:
     bool RegisterPackage();
 
     StringClass repositoryUrl;
-    uint32_t packageId;
+    StringClass packageName;
     MemoryFile buffer;
+    StringClass refusal;
 };

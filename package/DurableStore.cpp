@@ -170,9 +170,11 @@ bool DurableStore::WriteTemporary(const char* temporaryPath, const char* bytes, 
 // cleanup that follows keeps them; a missing one is no error.
 bool DurableStore::RemovePackageFiles(const char* infoPath,
                                       const std::function<bool(std::vector<std::string>&)>& listUnused) {
-    Store.DeleteFile(infoPath);
-    if (!Store.SyncFolder(GetParentPath(infoPath))) {
-        return false;
+    if (infoPath[0] != 0) {
+        Store.DeleteFile(infoPath);
+        if (!Store.SyncFolder(GetParentPath(infoPath))) {
+            return false;
+        }
     }
     std::vector<std::string> unused;
     return listUnused(unused) && DeleteContentFiles(unused);

@@ -148,10 +148,11 @@ public:
     // exists or the new one is not durable.
     bool AddWhole(const char* path, const char* bytes, int length);
 
-    // Takes a package's package-info file away and then the content files
-    // that `listUnused` names once it is gone (names in the content folder),
-    // in that order (rule 3). False when that could not be made durable; no
-    // content file is deleted before the package-info file is durably gone.
+    // Takes a package's package-info file away (none when the path is empty)
+    // and then the content files that `listUnused` names once it is gone
+    // (names in the content folder), in that order (rule 3). False when that
+    // could not be made durable or `listUnused` failed; no content file is
+    // deleted before the package-info file is durably gone.
     bool RemovePackageFiles(const char* infoPath, const std::function<bool(std::vector<std::string>&)>& listUnused);
 
 private:

@@ -46,10 +46,6 @@ bool FlatFilesystem::SyncFolder(const char* path) {
     return platform::SyncFolder(full) || !platform::PathExists(full);
 }
 
-bool FlatFilesystem::HasFileOfSize(const char* path, int64_t size) {
-    return platform::PathFileSize(GetFullPath(path)) == size;
-}
-
 bool FlatFilesystem::ListFolder(const char* path, std::vector<std::string>& names) {
     return platform::ListFolder(GetFullPath(path), names);
 }

@@ -36,8 +36,6 @@ public:
     // Makes the names created, renamed or deleted in the folder durable; true
     // also when the folder does not exist.
     virtual bool SyncFolder(const char* path) = 0;
-    // True when a file (not a folder) of that name holds exactly size bytes.
-    virtual bool HasFileOfSize(const char* path, int64_t size) = 0;
     // The names in a folder, those beginning with a dot included; false when
     // the folder cannot be read.
     virtual bool ListFolder(const char* path, std::vector<std::string>& names) = 0;
@@ -61,7 +59,6 @@ public:
     bool FlushFile(FileClass* file) override;
     bool ReplaceFile(const char* source, const char* destination) override;
     bool SyncFolder(const char* path) override;
-    bool HasFileOfSize(const char* path, int64_t size) override;
     bool ListFolder(const char* path, std::vector<std::string>& names) override;
     bool DeleteListedFile(const char* folder, const char* name) override;
 

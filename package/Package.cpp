@@ -131,4 +131,11 @@ bool Package::Save(ChunkWriter& writer) const {
     return complete;
 }
 
-bool Package::HasId(uint32_t id) const { return !name.IsEmpty() && HashName(name) == id; }
+bool Package::HasName(const char* wanted) const {
+    return !name.IsEmpty() && wanted != nullptr && EqualsIgnoringAsciiCase(name, wanted);
+}
+
+StringClass DescribeHeldIdentifier(const char* name, const char* holder) {
+    return FormatString("Package '%s' cannot be used: its identifier %08x belongs to package '%s'.", name,
+                        static_cast<unsigned>(HashName(name)), holder);
+}

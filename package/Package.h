@@ -153,9 +153,11 @@ public:
     bool Save(ChunkWriter& writer) const;
 
     const StringClass& GetName() const { return name; }
-    // True when the record describes the package `id`: its name is not empty
-    // and has that name hash. A record read for a package must pass this.
-    bool HasId(uint32_t id) const;
+    // True when the record is the package `name`: its name is not empty and
+    // equals it but for ASCII letter case. A name that merely shares the
+    // identifier (one is easily made) is another package, so a record read
+    // for a package must pass this.
+    bool HasName(const char* name) const;
     const StringClass& GetVersion() const { return version; }
     const StringClass& GetAuthor() const { return author; }
     int32_t GetRevision() const { return revision; }
@@ -173,3 +175,7 @@ private:
     int32_t revision = 0;
     DynamicVectorClass<PackageFileInfo> files;
 };
+
+// Tells that the name `name` cannot be used because the package `holder`, of
+// another name, has its identifier; no line end.
+StringClass DescribeHeldIdentifier(const char* name, const char* holder);

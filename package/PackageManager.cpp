@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -142,15 +143,44 @@ bool InsertContentPaths(PathSet& used, const Package& package, DirectoryStructur
     return true;
 }
 
-// Adds the content files that every readable package-info file in the store
-// lists: a converted package that is not installed still needs its files.
-// False when they cannot all be known (the folder exists but cannot be
-// listed, or memory ran out).
-bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure& layout) {
+// How reading a package-info file of the store ended.
+enum class InfoFileRead { Missing, Read, Unreadable, OutOfMemory };
+
+// Reads the package-info file at the store path whole and its record from it.
+InfoFileRead ReadPackageInfoFile(Filesystem& store, const char* path, std::unique_ptr<Package>& package) {
+    if (!store.FileExists(path)) {
+        return InfoFileRead::Missing;
+    }
+    FileClass* file = store.GetFile(path);
+    std::string bytes;
+    const bool readable = file->Open(FileClass::ReadOnly) && ReadWholeFile(*file, bytes);
+    store.ReturnFile(file);
+    if (!readable) {
+        return InfoFileRead::Unreadable;
+    }
+    MemoryFile contents;
+    if (!FillMemoryFile(contents, bytes)) {
+        return InfoFileRead::OutOfMemory;
+    }
+    ChunkReader reader(&contents);
+    package.reset(new (std::nothrow) Package(reader));
+    return package != nullptr ? InfoFileRead::Read : InfoFileRead::OutOfMemory;
+}
+
+// Adds the content files that every package-info file in the store lists: a
+// converted package that is not installed still needs its files. False when
+// they cannot all be known (the folder exists but cannot be listed, a file in
+// it cannot be read, or memory ran out); `unreadable` then names the folder or
+// file that could not be read.
+bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure& layout, StringClass& unreadable) {
     const StringClass folder = layout.GetPackageInfoFolder();
     std::vector<std::string> names;
     if (!store.ListFolder(folder, names)) {
-        return !store.FileExists(folder);
+        if (!store.FileExists(folder)) {
+            return true;
+        }
+        unreadable = folder;
+        return false;
     }
     // Only names of the form the store gives package-info files are read: such
     // a name cannot lead out of the folder it was listed in.
@@ -158,20 +188,20 @@ bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure
         if (!DirectoryStructure::IsPackageInfoFileName(name)) {
             continue;
         }
-        FileClass* file = store.GetFile(layout.GetPackageInfoPath(name.c_str()));
-        std::string bytes;
-        const bool readable = file->Open(FileClass::ReadOnly) && ReadWholeFile(*file, bytes);
-        store.ReturnFile(file);
-        if (!readable) {
-            continue;
+        const StringClass path = layout.GetPackageInfoPath(name.c_str());
+        std::unique_ptr<Package> package;
+        switch (ReadPackageInfoFile(store, path, package)) {
+            case InfoFileRead::Missing:
+                continue;
+            case InfoFileRead::Unreadable:
+                unreadable = path;
+                return false;
+            case InfoFileRead::OutOfMemory:
+                return false;
+            case InfoFileRead::Read:
+                break;
         }
-        MemoryFile contents;
-        if (!FillMemoryFile(contents, bytes)) {
-            return false;
-        }
-        ChunkReader reader(&contents);
-        const Package package(reader);
-        if (!InsertContentPaths(used, package, layout)) {
+        if (!InsertContentPaths(used, *package, layout)) {
             return false;
         }
     }
@@ -370,18 +400,33 @@ Package* PackageManager::AddPackage(ChunkReader& reader) {
     return package;
 }
 
-Package* PackageManager::AddPackageInfo(FileClass& file, uint32_t id) {
+Package* PackageManager::AddPackageInfo(FileClass& file, const char* name, StringClass& recordName) {
+    recordName = "";
     if (Package::IsCutShort(file)) {
         return nullptr;
     }
     ChunkReader reader(&file);
     Package* package = new (std::nothrow) Package(reader);
-    if (package == nullptr || !package->HasId(id) || !packages.Add(package)) {
+    if (package != nullptr) {
+        recordName = package->GetName();
+    }
+    if (package == nullptr || !package->HasName(name) || !packages.Add(package)) {
         delete package;
         return nullptr;
     }
     NoteChange();
     return package;
+}
+
+bool PackageManager::ReadPackageInfoName(uint32_t id, StringClass& name) {
+    name = "";
+    const StringClass path = Layout.GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(id));
+    std::unique_ptr<Package> package;
+    const InfoFileRead read = ReadPackageInfoFile(Store, path, package);
+    if (read == InfoFileRead::Read) {
+        name = package->GetName();
+    }
+    return read == InfoFileRead::Read || read == InfoFileRead::Missing;
 }
 
 bool PackageManager::RemovePackage(Package* package) {
@@ -400,16 +445,25 @@ void PackageManager::NoteChange() {
     }
 }
 
-bool PackageManager::RemovePackageFiles(uint32_t id) {
-    const StringClass infoPath = Layout.GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(id));
-    return Durable.RemovePackageFiles(infoPath,
-                                      [this](std::vector<std::string>& names) { return ListUnusedFiles(names); });
+// A package-info file that holds a record of another name, of the same
+// identifier, is that other package's (a converted one that cannot be
+// installed beside this one), and one that cannot be read may be: both stay.
+bool PackageManager::RemovePackageFiles(const char* name, StringClass& unreadable) {
+    unreadable = "";
+    const uint32_t id = HashName(name);
+    StringClass recordName;
+    const bool own =
+        ReadPackageInfoName(id, recordName) && (recordName.IsEmpty() || EqualsIgnoringAsciiCase(recordName, name));
+    const StringClass infoPath =
+        own ? Layout.GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(id)) : StringClass();
+    return Durable.RemovePackageFiles(
+        infoPath, [this, &unreadable](std::vector<std::string>& names) { return ListUnusedFiles(names, unreadable); });
 }
 
 // The names in the content folder that are not in use. A set that misses a
 // path would delete a file still in use, so none is named unless every
 // listed path made it in.
-bool PackageManager::ListUnusedFiles(std::vector<std::string>& names) {
+bool PackageManager::ListUnusedFiles(std::vector<std::string>& names, StringClass& unreadable) {
     names.clear();
     PathSet used;
     for (int index = 0; index < packages.Count(); ++index) {
@@ -417,7 +471,7 @@ bool PackageManager::ListUnusedFiles(std::vector<std::string>& names) {
             return false;
         }
     }
-    if (!InsertPackageInfoPaths(used, Store, Layout)) {
+    if (!InsertPackageInfoPaths(used, Store, Layout, unreadable)) {
         return false;
     }
     const StringClass folder = Layout.GetContentFolder();

@@ -72,27 +72,35 @@ public:
     // removing them, never in place: the index is saved by what that changed.
     int GetPackageCount() const { return packages.Count(); }
     Package* GetPackage(int index) const { return packages[index]; }
-    // The first package in list order whose name hashes to the identifier.
+    // The first package in list order whose name hashes to the identifier. It
+    // may carry another name than the one asked about (Package::HasName).
     Package* FindPackage(uint32_t id) const;
     // Reads one record from a package-info stream and appends it. A stream
     // without a record still adds a package; null only when memory ran out.
     Package* AddPackage(ChunkReader& reader);
     // Reads a package-info file from its start and appends its record only
-    // when the file is not cut short (Package::IsCutShort) and the record
-    // describes the package `id` (Package::HasId); null otherwise. Install and
-    // download both register packages through it.
-    Package* AddPackageInfo(FileClass& file, uint32_t id);
+    // when the file is not cut short (Package::IsCutShort) and the record is
+    // the package `name` (Package::HasName); null otherwise, with the name
+    // the record gives in `recordName` (empty for none). Install and download
+    // both register packages through it.
+    Package* AddPackageInfo(FileClass& file, const char* name, StringClass& recordName);
+    // The name of the package whose record the store's package-info file of
+    // the identifier holds (empty when there is no such file or it names
+    // nothing); false when the file exists but cannot be read.
+    bool ReadPackageInfoName(uint32_t id, StringClass& name);
     // Takes the package out of the list, keeping the order of the others; the
     // caller deletes it. False when it is not in the list.
     bool RemovePackage(Package* package);
-    // Deletes the package-info file of the package that was removed and then
-    // every file in the content folder that neither a package nor a readable
+    // Deletes the package-info file of the package `name` that was removed
+    // (not one that holds another package of the same identifier) and then
+    // every file in the content folder that neither a package nor a
     // package-info file in the store lists, except names beginning with a dot,
     // in the order that keeps a power cut from bringing back a package-info
     // file without its files. Nothing is deleted from the content folder when
-    // the lists cannot all be read. False when the content files could not be
-    // deleted durably.
-    bool RemovePackageFiles(uint32_t id);
+    // the lists cannot all be read: `unreadable` then names the package-info
+    // file or folder that could not be read. False when the content files
+    // could not all be known or deleted durably.
+    bool RemovePackageFiles(const char* name, StringClass& unreadable);
 
 private:
     // Where the index on disk stands against the packages in memory.
@@ -105,7 +113,7 @@ private:
         SaveFailed,  // a save failed: it stays as it was for the rest of the run
     };
 
-    bool ListUnusedFiles(std::vector<std::string>& names);
+    bool ListUnusedFiles(std::vector<std::string>& names, StringClass& unreadable);
     bool ReadIndex(FileClass& file);
     bool WriteIndex(MemoryFile& contents) const;
     bool HoldsLoadedBytes(const char* bytes, int length) const;

@@ -17,6 +17,7 @@
 #include "foundation/HashName.h"
 #include "foundation/StringClass.h"
 #include "foundation/VectorClass.h"
+#include "package/ContentFileCheck.h"
 #include "package/DirectoryStructure.h"
 #include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
@@ -63,13 +64,15 @@ public:
 
 private:
     bool OpenArchiveFile();
+    bool HoldsOwnIdentifier();
     bool ConvertMembers(const DynamicVectorClass<StringClass>& names);
     void ReadContentFolder();
     bool ConvertMember(int index, const char* name);
     bool ReachMember(int64_t start);
     bool CopyMember(int64_t length, FileClass* copy, uint32_t& crc);
-    bool IsPresent(const StringClass& path, int size);
-    bool PlaceContentFile(const StringClass& partPath, const PackageFileInfo& info, bool complete);
+    bool IsPresent(const StringClass& path, const PackageFileInfo& info, const char* name, bool& refused);
+    bool PlaceContentFile(const StringClass& partPath, const StringClass& path, int size, bool shared, bool complete);
+    void DiscardCopy(const StringClass& partPath);
     bool WritePackageInfo();
 
     Package& package;
@@ -106,6 +109,9 @@ ConvertResult MixConversion::Run() {
     // through the store's lock like the commands that use the index.
     platform::FileLock storeLock;
     PackageManager::LockStore(store, storeLock);
+    if (!HoldsOwnIdentifier()) {
+        return ConvertResult::NameTaken;
+    }
     DynamicVectorClass<StringClass> names;
     archive.GetFileNames(names);
     if (names.Count() > 0 && !OpenArchiveFile()) {
@@ -144,6 +150,36 @@ void MixConversion::ReadContentFolder() {
     contentNames.insert(listed.begin(), listed.end());
 }
 
+// The package-info file is named by the package's identifier alone. One that
+// holds a record of another name, or an installed package of another name
+// with that identifier, belongs to that other package and is not replaced;
+// nor is one that cannot be read, which may.
+bool MixConversion::HoldsOwnIdentifier() {
+    const char* name = package.GetName();
+    const uint32_t id = HashName(name);
+    PackageManager index(store, layout);
+    index.Load();
+    StringClass holder;
+    const Package* installed = index.FindPackage(id);
+    if (installed != nullptr && !installed->HasName(name)) {
+        holder = installed->GetName();
+    } else if (!index.ReadPackageInfoName(id, holder)) {
+        PrintError("Could not read the package-info file '%s'.\r\n",
+                   layout.GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(id)).Peek());
+        return false;
+    }
+    if (holder.IsEmpty() || EqualsIgnoringAsciiCase(holder, name)) {
+        return true;
+    }
+    if (HashName(holder) == id) {
+        PrintError("%s\r\n", DescribeHeldIdentifier(name, holder).Peek());
+    } else {
+        PrintError("The package-info file '%s' does not describe package '%s'.\r\n",
+                   layout.GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(id)).Peek(), name);
+    }
+    return false;
+}
+
 // The archive file is opened once for all members: a file object per member
 // would open it again, and ask for its size, each time.
 bool MixConversion::OpenArchiveFile() {
@@ -175,8 +211,16 @@ bool MixConversion::ConvertMember(int index, const char* name) {
     uint32_t crc = 0;
     const bool complete = ReachMember(start) && CopyMember(length, partWritten ? &target : nullptr, crc);
     const PackageFileInfo info(crc, static_cast<int>(length), name);
+    const StringClass path = layout.GetContentFilePath(info);
+    bool refused = false;
+    const bool shared = IsPresent(path, info, name, refused);
+    if (refused) {
+        DiscardCopy(partPath);
+        skipped = true;
+        return true;
+    }
     package.AddFile(info);
-    return PlaceContentFile(partPath, info, partWritten && complete);
+    return PlaceContentFile(partPath, path, info.size, shared, partWritten && complete);
 }
 
 // Members usually follow one another, so the reader mostly stands where the
@@ -217,28 +261,48 @@ bool MixConversion::CopyMember(int64_t length, FileClass* copy, uint32_t& crc) {
     return intact && total == length;
 }
 
-// A content file of the same checksum, name and size; one of another size
-// was cut short and is replaced.
-bool MixConversion::IsPresent(const StringClass& path, int size) {
+// A content file whose bytes have the checksum of its name and the member's
+// size. One without that checksum (cut short, zeroed) is replaced. One that
+// has it at another size is another package's whole file under a forged
+// checksum, and one that cannot be read may be: the member is refused then,
+// as a member the index cannot give is, and the file stays as it is.
+bool MixConversion::IsPresent(const StringClass& path, const PackageFileInfo& info, const char* name, bool& refused) {
     if (contents->Holds(path)) {
         return true;
     }
-    const char* name = path.Peek() + contentFolder.GetLength() + 1;
-    return contentNames.count(name) != 0 && store.HasFileOfSize(path, size);
+    if (contentNames.count(path.Peek() + contentFolder.GetLength() + 1) == 0) {
+        return false;
+    }
+    const ContentFileReport report = CheckContentFile(store, path, info);
+    if (report.state == ContentFileState::OtherSize) {
+        PrintError("Skipping '%s': the store's content file '%s' has its checksum but %lld bytes, not %d.\r\n", name,
+                   path.Peek(), static_cast<long long>(report.size), static_cast<int>(info.size));
+        refused = true;
+    } else if (report.state == ContentFileState::Unreadable) {
+        PrintError("Skipping '%s': the store's content file '%s' cannot be read.\r\n", name, path.Peek());
+        refused = true;
+    }
+    return report.state == ContentFileState::Whole;
 }
 
 // An existing file is shared, not rewritten. Otherwise the complete copy takes
 // the name when the batch is committed.
-bool MixConversion::PlaceContentFile(const StringClass& partPath, const PackageFileInfo& info, bool complete) {
-    const StringClass path = layout.GetContentFilePath(info);
-    const bool shared = IsPresent(path, info.size);
+bool MixConversion::PlaceContentFile(const StringClass& partPath, const StringClass& path, int size, bool shared,
+                                     bool complete) {
     const bool opened = target.IsOpen();
-    const bool held = !shared && complete && contents->Hold(target, partPath, path, info.size);
+    const bool held = !shared && complete && contents->Hold(target, partPath, path, size);
     target.Close();
     if (opened && !held) {
         store.DeleteFile(partPath);
     }
     return shared || held;
+}
+
+void MixConversion::DiscardCopy(const StringClass& partPath) {
+    if (target.IsOpen()) {
+        target.Close();
+        store.DeleteFile(partPath);
+    }
 }
 
 // Written last, so that a package-info file only names content files that are

@@ -10,6 +10,7 @@ enum class ConvertResult {
     Converted,          // every content file and the package-info file are in the store
     MembersSkipped,     // as Converted, but without the names that the index could not give
     ArchiveUnreadable,  // nothing was written to the store
+    NameTaken,          // another package holds the identifier: nothing was written
     Abandoned,          // a member could not be stored; no package-info file was written
     InfoFileFailed,     // the content files are in the store, the package-info file is not
 };

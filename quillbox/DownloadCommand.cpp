@@ -3,7 +3,7 @@
 #include "download/DownloadManager.h"
 #include "download/DownloadTaskRegistry.h"
 #include "download/PackageDownloadTask.h"
-#include "foundation/HashName.h"
+#include "foundation/StringClass.h"
 #include "quillbox/Commands.h"
 #include "quillbox/Console.h"
 #include "quillbox/DownloadProgress.h"
@@ -16,7 +16,6 @@ constexpr int PollIntervalMilliseconds = 100;
 }  // namespace
 
 int RunDownload(const char* packageName, const char* repositoryUrl) {
-    const uint32_t packageId = HashName(packageName);
     bool finished = false;
     bool success = false;
     SimplePackageDownloadObserver observer(&finished, &success);
@@ -24,7 +23,7 @@ int RunDownload(const char* packageName, const char* repositoryUrl) {
     DownloadManager* manager = DownloadManager::GetInstance();
     manager->StartWorker();
     DownloadTaskRegistry* registry = DownloadTaskRegistry::GetInstance();
-    PackageDownloadTask* task = registry->AcquirePackageTask(packageId, repositoryUrl, &observer);
+    PackageDownloadTask* task = registry->AcquirePackageTask(packageName, repositoryUrl, &observer);
     task->Start();
 
     // The last line is printed after the result is known, so it shows the
@@ -41,11 +40,15 @@ int RunDownload(const char* packageName, const char* repositoryUrl) {
         manager->WaitForIdleWorker(PollIntervalMilliseconds);
     }
 
+    const StringClass reason = task->GetFailureReason();
     registry->ReleasePackageTask(&observer, task);
     if (success) {
         PrintOut("Package '%s' was successfully downloaded and installed.\r\n", packageName);
     } else {
         PrintError("Failed to download package '%s' from repository '%s'.\r\n", packageName, repositoryUrl);
+        if (!reason.IsEmpty()) {
+            PrintError("%s\r\n", reason.Peek());
+        }
     }
     manager->Shutdown();
     return success ? 0 : 1;

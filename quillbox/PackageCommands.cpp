@@ -25,13 +25,30 @@ int RunList() {
     return 0;
 }
 
+namespace {
+
+// A package found by the identifier of the name asked for but carrying
+// another name is another package: nothing is done to it in this name.
+bool IsHeldByAnother(const Package& found, const char* packageName) {
+    if (found.HasName(packageName)) {
+        return false;
+    }
+    PrintError("%s\r\n", DescribeHeldIdentifier(packageName, found.GetName()).Peek());
+    return true;
+}
+
+}  // namespace
+
 // The package is registered only when its record names it, and reported as
 // installed only once the index holding it is on disk (a failed save is
 // reported when the store is finished).
 int RunInstall(const char* packageName) {
     const uint32_t id = HashName(packageName);
     PackageManager& manager = PackageManager::GetInstance();
-    if (manager.FindPackage(id) != nullptr) {
+    if (const Package* found = manager.FindPackage(id)) {
+        if (IsHeldByAnother(*found, packageName)) {
+            return 1;
+        }
         PrintError("This package has already been installed.\r\n");
         return 0;
     }
@@ -44,11 +61,16 @@ int RunInstall(const char* packageName) {
         store.ReturnFile(file);
         return 1;
     }
-    const Package* package = manager.AddPackageInfo(*file, id);
+    StringClass recordName;
+    const Package* package = manager.AddPackageInfo(*file, packageName, recordName);
     file->Close();
     store.ReturnFile(file);
     if (package == nullptr) {
-        PrintError("The package-info file '%s' does not describe package '%s'.\r\n", path.Peek(), packageName);
+        if (!recordName.IsEmpty() && HashName(recordName) == id) {
+            PrintError("%s\r\n", DescribeHeldIdentifier(packageName, recordName).Peek());
+        } else {
+            PrintError("The package-info file '%s' does not describe package '%s'.\r\n", path.Peek(), packageName);
+        }
         return 1;
     }
     if (!manager.Save()) {
@@ -61,7 +83,8 @@ int RunInstall(const char* packageName) {
 // Nothing is deleted before the index without the package is on disk: a
 // failed save leaves the store exactly as it was. Files that cannot be
 // deleted durably stay for the next cleanup; the package is uninstalled all
-// the same.
+// the same. A package-info file that cannot be read may list any content
+// file, so then none is deleted, and the command says which file it was.
 int RunUninstall(const char* packageName) {
     PackageManager& manager = PackageManager::GetInstance();
     Package* package = manager.FindPackage(HashName(packageName));
@@ -69,14 +92,22 @@ int RunUninstall(const char* packageName) {
         PrintError("Could not find package to uninstall.\r\n");
         return 0;
     }
+    if (IsHeldByAnother(*package, packageName)) {
+        return 1;
+    }
     manager.RemovePackage(package);
-    const uint32_t id = HashName(package->GetName());
+    const StringClass name = package->GetName();
     delete package;
     if (!manager.Save()) {
         return 1;
     }
-    manager.RemovePackageFiles(id);
+    StringClass unreadable;
+    const bool cleaned = manager.RemovePackageFiles(name, unreadable);
     PrintOut("Package '%s' is now uninstalled.\r\n", packageName);
+    if (!cleaned && !unreadable.IsEmpty()) {
+        PrintError("Could not read '%s', so no content file was deleted.\r\n", unreadable.Peek());
+        return 1;
+    }
     return 0;
 }
 

@@ -83,7 +83,7 @@ protected:
 
     PackageDownloadTask* Begin(const std::string& packageName, Recorder& recorder, const std::string& base) {
         PackageDownloadTask* task =
-            registry->AcquirePackageTask(HashName(packageName.c_str()), base.c_str(), &recorder);
+            registry->AcquirePackageTask(packageName.c_str(), base.c_str(), &recorder);
         task->Start();
         return task;
     }
@@ -215,7 +215,7 @@ TEST_F(PackageDownloadTaskTest, RequestsForTheSamePackageShareOneTaskUntilItHasF
     EXPECT_TRUE(first.ResultFor(task) && second.ResultFor(task));
 
     Recorder third;
-    PackageDownloadTask* later = registry->AcquirePackageTask(HashName("Maps"), url.c_str(), &third);
+    PackageDownloadTask* later = registry->AcquirePackageTask("Maps", url.c_str(), &third);
     EXPECT_NE(later, task);
     registry->ReleasePackageTask(&third, later);
     registry->ReleasePackageTask(&first, task);

@@ -248,24 +248,77 @@ TEST_F(ConvertCommandTest, ZeroLengthMemberGivesChecksumZeroAndAnEmptyContentFil
     EXPECT_EQ(ReadFile(InfoPath("Zero")), PackageInfo("Zero", "1.0", "Jane Doe", members));
 }
 
-TEST_F(ConvertCommandTest, SecondConversionRewritesOnlyContentFilesOfAnotherSizeAndReplacesThePackageInfoFile) {
+TEST_F(ConvertCommandTest, SecondConversionRewritesOnlyContentFilesWithoutTheirChecksumAndReplacesThePackageInfoFile) {
     const std::vector<Member> members = {Stored("a.txt", "alpha"), Stored("b.txt", "beta"), Stored("c.txt", "gamma")};
     PutGameArchive("Twice.mix", MixWriter().Add("a.txt", "alpha").Add("b.txt", "beta").Add("c.txt", "gamma"));
     ExpectSuccess(Convert("Twice.mix", "1"));
     const auto firstTime = WriteTimeOf(ContentPath(members[0]));
-    // A file of the member's size under its name is trusted, whatever it
-    // holds; one of another size was cut short (by a power cut, say).
-    WriteFile(ContentPath(members[1]), "kept");
+    // A file whose bytes lack the checksum of its name was damaged (zeroed
+    // at its size, or cut short by a power cut) and is written again.
+    WriteFile(ContentPath(members[1]), std::string(4, '\0'));
     WriteFile(ContentPath(members[2]), "ga");
 
     ExpectSuccess(Convert("Twice.mix", "2"));
 
     EXPECT_EQ(WriteTimeOf(ContentPath(members[0])), firstTime);
-    EXPECT_EQ(ReadFile(ContentPath(members[1])), "kept");
+    EXPECT_EQ(ReadFile(ContentPath(members[1])), "beta");
     EXPECT_EQ(ReadFile(ContentPath(members[2])), "gamma");
     EXPECT_EQ(ListFolder(StorePath("files")), StoredNames(members));
     EXPECT_EQ(ReadFile(InfoPath("Twice")), PackageInfo("Twice", "2", "Jane Doe", members));
     EXPECT_EQ(ListFolder(StorePath("packages")), std::vector<std::string>{InfoFileName("Twice")});
+}
+
+// A checksum is forged in seconds: a member with a stored file's name and
+// checksum but other bytes of another size must neither replace that whole
+// file nor be listed as it.
+TEST_F(ConvertCommandTest, MemberForgedToTheChecksumOfAStoredFileIsSkippedAndTheFileKept) {
+    const Member original = Stored("rules.ini", "[rules]\r\nSpeed=3\r\n");
+    const std::string forged = testsupport::ForgeCrc("[rules]\r\nSpeed=9999999\r\n", Crc(original.bytes));
+    PutGameArchive("Maps.mix", MixWriter().Add("rules.ini", original.bytes));
+    PutGameArchive("Evil.mix", MixWriter().Add("rules.ini", forged).Add("other.txt", "other"));
+    ExpectSuccess(Convert("Maps.mix"));
+
+    const ProgramResult result = Convert("Evil.mix");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "Skipping 'rules.ini': the store's content file 'files/" + original.storedName +
+                              "' has its checksum but " + std::to_string(original.bytes.size()) + " bytes, not " +
+                              std::to_string(forged.size()) + ".\r\n");
+    ExpectStored({original, Stored("other.txt", "other")});
+    EXPECT_EQ(ReadFile(InfoPath("Evil")), PackageInfo("Evil", "1.0", "Jane Doe", {Stored("other.txt", "other")}));
+}
+
+// The package-info file is named by the identifier alone, which another name
+// can share: converting it must not replace the package-info file of Maps,
+// nor write one under the identifier of an installed Maps.
+TEST_F(ConvertCommandTest, ArchiveNamedWithTheIdentifierOfAnotherPackageWritesNothing) {
+    ASSERT_EQ(HashName(testsupport::MapsTwin.c_str()), HashName("Maps"));
+    const std::string taken = "Package '" + testsupport::MapsTwin + "' cannot be used: its identifier " +
+                              InfoFileName("Maps").substr(0, 8) + " belongs to package 'Maps'.\r\n";
+    PutGameArchive("Maps.mix", MixWriter().Add("maps.txt", "maps"));
+    PutGameArchive(testsupport::MapsTwin + ".mix", MixWriter().Add("twin.txt", "twin"));
+    ExpectSuccess(Convert("Maps.mix"));
+    const std::string record = ReadFile(InfoPath("Maps"));
+
+    for (bool installed : {false, true}) {
+        SCOPED_TRACE(installed ? "installed" : "converted");
+        if (installed) {
+            ASSERT_EQ(Run({"install", "Maps"}).exitCode, 0);
+            std::filesystem::remove(InfoPath("Maps"));
+        }
+        const ProgramResult result = Convert(testsupport::MapsTwin + ".mix");
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, taken);
+        ExpectStored({Stored("maps.txt", "maps")});
+        if (!installed) {
+            EXPECT_EQ(ReadFile(InfoPath("Maps")), record);
+        }
+    }
+    EXPECT_FALSE(Exists(InfoPath("Maps")));
+    // Once Maps is gone, the name is free.
+    ASSERT_EQ(Run({"uninstall", "Maps"}).exitCode, 0);
+    ExpectSuccess(Convert(testsupport::MapsTwin + ".mix"));
+    EXPECT_EQ(ReadFile(InfoPath("Maps")),
+              PackageInfo(testsupport::MapsTwin, "1.0", "Jane Doe", {Stored("twin.txt", "twin")}));
 }
 
 TEST_F(ConvertCommandTest, ContentFilesAreSharedByNameAndChecksumOnly) {

@@ -17,9 +17,12 @@ namespace {
 
 using repositorytest::ContentFile;
 using repositorytest::ContentFileName;
+using repositorytest::Crc;
+using repositorytest::InfoFileName;
 using repositorytest::Pattern;
 using testsupport::Exists;
 using testsupport::ListFolder;
+using testsupport::MapsTwin;
 using testsupport::ProgramResult;
 using testsupport::ReadFile;
 using testsupport::TempDir;
@@ -167,6 +170,15 @@ protected:
         return lines.empty() ? Progress{} : lines.back();
     }
 
+    // A failure whose cause the line under the failure line names.
+    void ExpectFailureWithCause(const std::string& name, const std::string& base, const std::string& cause) {
+        std::vector<Progress> lines;
+        std::string tail;
+        const ProgramResult result = Download(name, base, lines, tail, 1);
+        EXPECT_EQ(tail, "");
+        EXPECT_EQ(result.err, FailureText(name, base) + cause);
+    }
+
     std::string Listing() const { return Run({"list"}).out; }
 
     static TempDir* served;
@@ -202,20 +214,59 @@ TEST_F(DownloadCommandTest, InstalledCompletePackagePrintsOneProgressLineWithout
 }
 
 // A power cut can leave a content file that was renamed before its data was
-// forced (by an older program) empty or cut short under its name. Its size
-// gives it away, and only the size is looked at: a file of the listed size is
-// trusted as it is.
-TEST_F(DownloadCommandTest, ContentFilesOfAnotherSizeAreFetchedAgainAndReplaced) {
+// forced (by an older program) empty, cut short or zeroed at its size under
+// its name. Its bytes lack the checksum of the name, so it is fetched again.
+TEST_F(DownloadCommandTest, ContentFilesWithoutTheChecksumOfTheirNameAreFetchedAgainAndReplaced) {
     const std::string info = repository->Publish("Maps", {Readme, FieldMap, Rules});
     ExpectSuccess("Maps", url, {Readme, FieldMap, Rules},
                   info.size() + Readme.bytes.size() + FieldMap.bytes.size() + Rules.bytes.size());
     testsupport::WriteFile(StoredFile(FieldMap), "");
     testsupport::WriteFile(StoredFile(Rules), Rules.bytes.substr(0, 5));
-    const std::string sameSize(Readme.bytes.size(), 'x');
-    testsupport::WriteFile(StoredFile(Readme), sameSize);
+    testsupport::WriteFile(StoredFile(Readme), std::string(Readme.bytes.size(), '\0'));
 
-    ExpectSuccess("Maps", url, {FieldMap, Rules}, FieldMap.bytes.size() + Rules.bytes.size());
-    EXPECT_EQ(ReadFile(StoredFile(Readme)), sameSize);
+    ExpectSuccess("Maps", url, {Readme, FieldMap, Rules},
+                  Readme.bytes.size() + FieldMap.bytes.size() + Rules.bytes.size());
+}
+
+// A checksum is forged in seconds: a listing that gives a stored file's name
+// and checksum with another size must not replace the whole file that
+// another package holds, nor share it.
+TEST_F(DownloadCommandTest, ListingThatDisagreesWithAWholeStoredFileFailsAndLeavesIt) {
+    repository->Publish("Maps", {Readme, Rules});
+    ASSERT_EQ(Run({"download", "Maps", url}).exitCode, 0);
+    const ContentFile forged{"readme.txt", testsupport::ForgeCrc(Pattern(3000, 5), Crc(Readme.bytes))};
+    ASSERT_EQ(ContentFileName(forged), ContentFileName(Readme));
+    const std::string otherRepository = *served / (repositoryName + "-evil");
+    repositorytest::PackageRepository(otherRepository).Publish("Evil", {forged});
+
+    std::vector<Progress> lines;
+    std::string tail;
+    const std::string evilUrl = url + "-evil";
+    const ProgramResult result = Download("Evil", evilUrl, lines, tail, 1);
+    EXPECT_EQ(result.err, FailureText("Evil", evilUrl) + "The store's content file 'files/" + ContentFileName(Readme) +
+                              "' has the checksum of its name at " + std::to_string(Readme.bytes.size()) +
+                              " bytes; the package lists it at 3004.\r\n");
+    EXPECT_EQ(ReadFile(StoredFile(Readme)), Readme.bytes);
+    EXPECT_EQ(Run({"uninstall", "Evil"}).exitCode, 0);
+    EXPECT_EQ(ReadFile(StoredFile(Readme)), Readme.bytes);
+    EXPECT_EQ(Listing(), Listed);
+}
+
+// The identifier is the checksum of the upper-cased name, so another name
+// with the identifier of Maps is easily made: it is another package.
+TEST_F(DownloadCommandTest, NameThatOnlySharesAnIdentifierIsAnotherPackage) {
+    ASSERT_EQ(HashName(MapsTwin.c_str()), HashName("Maps"));
+    repository->Publish("Maps", {Readme});
+    ExpectFailureWithCause(MapsTwin, url,
+                           "The package-info file '" + url + "/packages/" + InfoFileName("Maps") +
+                               "' describes package 'Maps', not '" + MapsTwin + "'.\r\n");
+    EXPECT_EQ(Listing(), "No packages are installed.\r\n");
+
+    ASSERT_EQ(Run({"download", "Maps", url}).exitCode, 0);
+    ExpectFailureWithCause(MapsTwin, url,
+                           "Package '" + MapsTwin + "' cannot be used: its identifier " +
+                               InfoFileName("Maps").substr(0, 8) + " belongs to package 'Maps'.\r\n");
+    EXPECT_EQ(Listing(), Listed);
 }
 
 // A package may list "a.dat" and "a.dat.part" with one checksum: the usual

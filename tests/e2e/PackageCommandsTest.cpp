@@ -214,13 +214,52 @@ TEST_F(PackageCommandsTest, UninstallKeepsTheFilesThatPackageInfoFilesInTheStore
     for (const char* name : {"00000011.shared.ini", "00000022.maps.dds", "00000033.other.ini"}) {
         WriteFile(StorePath(std::string("files/") + name), "x");
     }
-    // A package-info file that cannot be read protects nothing and stays.
-    testsupport::MakeFolders(StorePath("packages/0badf11e.kpi"));
     Install("Other");
-    EXPECT_EQ(Run({"uninstall", "Other"}).out, "Package 'Other' is now uninstalled.\r\n");
+    // A package-info file that cannot be read (a folder stands in for one
+    // the user may not read, which root, running the tests, always may) may
+    // list any content file: every one stays, and the command says why.
+    testsupport::MakeFolders(StorePath("packages/0badf11e.kpi"));
+    const ProgramResult blocked = Run({"uninstall", "Other"});
+    EXPECT_EQ(blocked.exitCode, 1);
+    EXPECT_EQ(blocked.out, "Package 'Other' is now uninstalled.\r\n");
+    EXPECT_EQ(blocked.err, "Could not read 'packages/0badf11e.kpi', so no content file was deleted.\r\n");
+    EXPECT_EQ(ListFolder(StorePath("files")),
+              (std::vector<std::string>{"00000011.shared.ini", "00000022.maps.dds", "00000033.other.ini"}));
+
+    std::filesystem::remove(StorePath("packages/0badf11e.kpi"));
+    PlaceInfo("Other", PackageRecord("Other", "1", "x", {{0x11, "shared.ini"}, {0x33, "other.ini"}}));
+    Install("Other");
+    EXPECT_EQ(Run({"uninstall", "Other"}).err, "");
     EXPECT_EQ(ListFolder(StorePath("files")), (std::vector<std::string>{"00000011.shared.ini", "00000022.maps.dds"}));
-    EXPECT_EQ(ListFolder(StorePath("packages")), (std::vector<std::string>{"0badf11e.kpi", InfoFileName("Maps")}));
+    EXPECT_EQ(ListFolder(StorePath("packages")), std::vector<std::string>{InfoFileName("Maps")});
     EXPECT_EQ(Run({"install", "Maps"}).exitCode, 0);
+}
+
+// The identifier is the checksum of the upper-cased name, so a name with the
+// identifier of Maps is easily made. It is another package: no command acts
+// on Maps in its name.
+TEST_F(PackageCommandsTest, NameThatOnlySharesTheIdentifierOfAPackageActsOnNothing) {
+    ASSERT_EQ(HashName(testsupport::MapsTwin.c_str()), HashName("Maps"));
+    const std::string maps = PackageRecord("Maps", "1", "x", {{0x11, "maps.dds"}});
+    const std::string taken = "Package '" + testsupport::MapsTwin + "' cannot be used: its identifier " +
+                              InfoFileName("Maps").substr(0, 8) + " belongs to package 'Maps'.\r\n";
+    PlaceInfo("Maps", maps);
+    WriteFile(StorePath("files/00000011.maps.dds"), "x");
+    const ProgramResult beforeInstall = Run({"install", testsupport::MapsTwin});
+    EXPECT_EQ(beforeInstall.exitCode, 1);
+    EXPECT_EQ(beforeInstall.err, taken);
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
+
+    Install("Maps");
+    for (const char* command : {"install", "uninstall"}) {
+        const ProgramResult result = Run({command, testsupport::MapsTwin});
+        EXPECT_EQ(result.exitCode, 1) << command;
+        EXPECT_EQ(result.out, "") << command;
+        EXPECT_EQ(result.err, taken) << command;
+    }
+    EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(maps));
+    EXPECT_EQ(ReadFile(StorePath("packages/" + InfoFileName("Maps"))), maps);
+    EXPECT_TRUE(Exists(StorePath("files/00000011.maps.dds")));
 }
 
 // On Windows a backslash separates folders, so no file name can hold one;

@@ -112,19 +112,21 @@ TEST_F(PackageManagerTest, RemovePackageFilesKeepsSharedAndDotFilesAndDeletesThe
 
     Manager.RemovePackage(first);
     delete first;
-    Manager.RemovePackageFiles(HashName("First"));
+    StringClass unreadable;
+    EXPECT_TRUE(Manager.RemovePackageFiles("First", unreadable));
     EXPECT_EQ(ListFolder(StorePath("files")), (std::vector<std::string>{".keep", "000000A1.shared.dat", "sub"}));
 
     Package* second = Manager.GetPackage(0);
     Manager.RemovePackage(second);
     delete second;
-    Manager.RemovePackageFiles(HashName("Second"));
+    EXPECT_TRUE(Manager.RemovePackageFiles("Second", unreadable));
     EXPECT_EQ(ListFolder(StorePath("files")), (std::vector<std::string>{".keep", "sub"}));
 }
 
 TEST_F(PackageManagerTest, RemovePackageFilesWithoutContentFolderDoesNothing) {
     Add(Manager, Record("First", {{1, "a"}}));
-    Manager.RemovePackageFiles(HashName("Other"));
+    StringClass unreadable;
+    EXPECT_TRUE(Manager.RemovePackageFiles("Other", unreadable));
     EXPECT_FALSE(Exists(StorePath("files")));
 }
 

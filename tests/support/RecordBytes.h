@@ -34,6 +34,36 @@ inline uint32_t Crc(const std::string& bytes) {
     return crc.Value();
 }
 
+// The bytes followed by four more that give the whole the checksum `target`:
+// how an attacker makes other bytes pass for a listed file. The register is
+// run backwards from the target through the four bytes (each step's table
+// entry is known by its top byte, which no two entries share).
+inline std::string ForgeCrc(std::string bytes, uint32_t target) {
+    uint32_t table[256];
+    for (uint32_t index = 0; index < 256; ++index) {
+        uint32_t value = index;
+        for (int bit = 0; bit < 8; ++bit) {
+            value = (value >> 1) ^ ((value & 1) != 0 ? 0xEDB88320u : 0);
+        }
+        table[index] = value;
+    }
+    uint32_t reg = ~target;
+    for (int step = 0; step < 4; ++step) {
+        uint32_t entry = 0;
+        while (table[entry] >> 24 != reg >> 24) {
+            ++entry;
+        }
+        reg = ((reg ^ table[entry]) << 8) | entry;
+    }
+    const uint32_t suffix = reg ^ ~Crc(bytes);
+    return bytes + Le32(suffix);
+}
+
+// A printable name whose identifier is that of "Maps" (found by solving the
+// checksum's linear equations over the choice of A or B at each place): a
+// name anyone can make, of another package.
+inline const std::string MapsTwin = "TwinAAABAABBAAAAAABABBBBAABBAABABBAAAAAAAAAA";
+
 // One content file as a package record lists it.
 struct ListedFile {
     uint32_t crc = 0;
