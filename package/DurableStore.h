@@ -154,10 +154,11 @@ public:
     // could not be made durable or `listUnused` failed; no content file is
     // deleted before the package-info file is durably gone.
     bool RemovePackageFiles(const char* infoPath, const std::function<bool(std::vector<std::string>&)>& listUnused);
+    // Deletes the names of the content folder and syncs it; false when that
+    // is not durable.
+    [[nodiscard]] bool DeleteContentFiles(const std::vector<std::string>& names);
 
 private:
-    // Deletes the names of the content folder and syncs it.
-    bool DeleteContentFiles(const std::vector<std::string>& names);
     bool PlaceWhole(const char* path, const char* bytes, int length, bool replace);
     bool WriteTemporary(const char* temporaryPath, const char* bytes, int length);
 

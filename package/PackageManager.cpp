@@ -1,7 +1,9 @@
 #include "package/PackageManager.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -167,12 +169,13 @@ InfoFileRead ReadPackageInfoFile(Filesystem& store, const char* path, std::uniqu
     return package != nullptr ? InfoFileRead::Read : InfoFileRead::OutOfMemory;
 }
 
-// Adds the content files that every package-info file in the store lists: a
-// converted package that is not installed still needs its files. False when
-// they cannot all be known (the folder exists but cannot be listed, a file in
-// it cannot be read, or memory ran out); `unreadable` then names the folder or
-// file that could not be read.
-bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure& layout, StringClass& unreadable) {
+// Hands the record of every package-info file in the store to `visit`, also
+// past one that cannot be read. False when they cannot all be read (the
+// folder exists but cannot be listed, a file in it cannot be read, or memory
+// ran out) or `visit` said so; `unreadable` then names the folder or the
+// first file that could not be read.
+bool VisitPackageInfoFiles(Filesystem& store, DirectoryStructure& layout,
+                           const std::function<bool(const Package&)>& visit, StringClass& unreadable) {
     const StringClass folder = layout.GetPackageInfoFolder();
     std::vector<std::string> names;
     if (!store.ListFolder(folder, names)) {
@@ -184,6 +187,8 @@ bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure
     }
     // Only names of the form the store gives package-info files are read: such
     // a name cannot lead out of the folder it was listed in.
+    std::sort(names.begin(), names.end());
+    bool allRead = true;
     for (const std::string& name : names) {
         if (!DirectoryStructure::IsPackageInfoFileName(name)) {
             continue;
@@ -194,18 +199,21 @@ bool InsertPackageInfoPaths(PathSet& used, Filesystem& store, DirectoryStructure
             case InfoFileRead::Missing:
                 continue;
             case InfoFileRead::Unreadable:
-                unreadable = path;
-                return false;
+                if (allRead) {
+                    unreadable = path;
+                }
+                allRead = false;
+                continue;
             case InfoFileRead::OutOfMemory:
                 return false;
             case InfoFileRead::Read:
                 break;
         }
-        if (!InsertContentPaths(used, *package, layout)) {
+        if (!visit(*package)) {
             return false;
         }
     }
-    return true;
+    return allRead;
 }
 
 }  // namespace
@@ -445,6 +453,16 @@ void PackageManager::NoteChange() {
     }
 }
 
+bool PackageManager::VisitStorePackages(const std::function<bool(const Package&)>& visit, StringClass& unreadable) {
+    unreadable = "";
+    for (int index = 0; index < packages.Count(); ++index) {
+        if (!visit(*packages[index])) {
+            return false;
+        }
+    }
+    return VisitPackageInfoFiles(Store, Layout, visit, unreadable);
+}
+
 // A package-info file that holds a record of another name, of the same
 // identifier, is that other package's (a converted one that cannot be
 // installed beside this one), and one that cannot be read may be: both stay.
@@ -466,12 +484,9 @@ bool PackageManager::RemovePackageFiles(const char* name, StringClass& unreadabl
 bool PackageManager::ListUnusedFiles(std::vector<std::string>& names, StringClass& unreadable) {
     names.clear();
     PathSet used;
-    for (int index = 0; index < packages.Count(); ++index) {
-        if (!InsertContentPaths(used, *packages[index], Layout)) {
-            return false;
-        }
-    }
-    if (!InsertPackageInfoPaths(used, Store, Layout, unreadable)) {
+    const bool allKnown = VisitStorePackages(
+        [this, &used](const Package& package) { return InsertContentPaths(used, package, Layout); }, unreadable);
+    if (!allKnown) {
         return false;
     }
     const StringClass folder = Layout.GetContentFolder();

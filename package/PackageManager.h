@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,12 @@ public:
     // the identifier holds (empty when there is no such file or it names
     // nothing); false when the file exists but cannot be read.
     bool ReadPackageInfoName(uint32_t id, StringClass& name);
+    // Hands every installed package and then the record of every package-info
+    // file in the store to `visit` (a package both installed and converted
+    // comes twice). False when `visit` said so, memory ran out, or the
+    // package-info folder or a file in it could not be read, which
+    // `unreadable` then names.
+    bool VisitStorePackages(const std::function<bool(const Package&)>& visit, StringClass& unreadable);
     // Takes the package out of the list, keeping the order of the others; the
     // caller deletes it. False when it is not in the list.
     bool RemovePackage(Package* package);

@@ -235,6 +235,51 @@ TEST_F(PackageCommandsTest, UninstallKeepsTheFilesThatPackageInfoFilesInTheStore
     EXPECT_EQ(Run({"install", "Maps"}).exitCode, 0);
 }
 
+// Verify reads every content file that an installed package or a
+// package-info file lists, once, and takes a damaged one out of its name so
+// that the next download or conversion writes it again.
+TEST_F(PackageCommandsTest, VerifyReportsDamagedAndMissingFilesAndRemovesTheDamagedOnes) {
+    const ProgramResult empty = Run({"verify"});
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.out, "All 0 content files of 0 packages are whole.\r\n");
+
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"whole.txt", "alpha"}, {"zeroed.txt", "bravo"}, {"missing.txt", "charlie"}, {"cut.txt", "delta"}};
+    std::vector<testsupport::ListedFile> listed;
+    std::vector<std::string> paths;
+    for (const auto& [name, bytes] : files) {
+        listed.push_back({testsupport::Crc(bytes), name, static_cast<uint32_t>(bytes.size())});
+        char checksum[16];
+        std::snprintf(checksum, sizeof checksum, "%08X.", testsupport::Crc(bytes));
+        paths.push_back("files/" + std::string(checksum) + name);
+    }
+    PlaceInfo("Maps", PackageRecord("Maps", "1", "x", listed));
+    PlaceInfo("Units", PackageRecord("Units", "1", "x", {listed[0], listed[1]}));
+    Install("Maps");
+    const auto place = [&](const std::vector<std::string>& contents) {
+        for (size_t index = 0; index < paths.size(); ++index) {
+            if (index != 2 || !contents[2].empty()) {
+                WriteFile(StorePath(paths[index]), contents[index]);
+            }
+        }
+    };
+    place({"alpha", std::string(5, '\0'), "", "del"});
+
+    const ProgramResult damaged = Run({"verify"});
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_EQ(damaged.out, "Damaged: " + paths[1] + " (Maps, Units)\r\nMissing: " + paths[2] +
+                               " (Maps)\r\nDamaged: " + paths[3] +
+                               " (Maps)\r\n3 of 4 content files are damaged or missing. Download their packages "
+                               "again to mend them.\r\n");
+    EXPECT_EQ(damaged.err, "");
+    EXPECT_EQ(ListFolder(StorePath("files")), std::vector<std::string>{paths[0].substr(6)});
+
+    place({"alpha", "bravo", "charlie", "delta"});
+    const ProgramResult whole = Run({"verify"});
+    EXPECT_EQ(whole.exitCode, 0);
+    EXPECT_EQ(whole.out, "All 4 content files of 2 packages are whole.\r\n");
+}
+
 // The identifier is the checksum of the upper-cased name, so a name with the
 // identifier of Maps is easily made. It is another package: no command acts
 // on Maps in its name.

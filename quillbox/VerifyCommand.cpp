@@ -1,0 +1,157 @@
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "foundation/StringClass.h"
+#include "package/ContentFileCheck.h"
+#include "package/DirectoryStructure.h"
+#include "package/DurableStore.h"
+#include "package/FlatFilesystem.h"
+#include "package/Package.h"
+#include "package/PackageManager.h"
+#include "quillbox/Commands.h"
+#include "quillbox/Console.h"
+
+namespace {
+
+// One content file as the store's packages list it: read once, however many
+// packages share it.
+struct ListedContent {
+    std::string path;
+    PackageFileInfo info;
+    // Every size the listings give; the file is whole at any of them.
+    std::vector<int32_t> sizes;
+    // The packages that list it, in the order they were met.
+    std::vector<std::string> packages;
+};
+
+std::string UpperAscii(const char* text) {
+    std::string upper(text);
+    for (char& character : upper) {
+        if (character >= 'a' && character <= 'z') {
+            character = static_cast<char>(character - 'a' + 'A');
+        }
+    }
+    return upper;
+}
+
+// The content files of every installed package and every package-info file
+// in the store, in the order they are first listed.
+class StoreListing {
+public:
+    bool Add(const Package& package) {
+        const std::string name = package.GetName().Peek();
+        PackageNames.insert(UpperAscii(name.c_str()));
+        DirectoryStructure& layout = GetDirectoryStructure();
+        for (int index = 0; index < package.GetFileCount(); ++index) {
+            const PackageFileInfo& info = package.GetFileInfo(index);
+            ListedContent& content = Find(layout.GetContentFilePath(info).Peek(), info);
+            AddOnce(content.sizes, info.size);
+            AddOnce(content.packages, name);
+        }
+        return true;
+    }
+
+    std::vector<ListedContent> Contents;
+    std::unordered_set<std::string> PackageNames;
+
+private:
+    template <class T>
+    static void AddOnce(std::vector<T>& list, const T& value) {
+        for (const T& present : list) {
+            if (present == value) {
+                return;
+            }
+        }
+        list.push_back(value);
+    }
+
+    ListedContent& Find(const std::string& path, const PackageFileInfo& info) {
+        const auto [found, added] = IndexOf.try_emplace(path, Contents.size());
+        if (added) {
+            Contents.push_back({path, info, {}, {}});
+        }
+        return Contents[found->second];
+    }
+
+    std::unordered_map<std::string, size_t> IndexOf;
+};
+
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const std::string& name : names) {
+        joined += joined.empty() ? name : ", " + name;
+    }
+    return joined;
+}
+
+// Whole when its bytes have the checksum of its name at a size a listing
+// gives. A file that has the checksum at another size is whole too, for a
+// listing that disagrees with it: it is reported but kept.
+enum class Verdict { Whole, Missing, Damaged, Disagrees };
+
+Verdict Judge(const ListedContent& content) {
+    const ContentFileReport report = CheckContentFile(GetStoreFilesystem(), content.path.c_str(), content.info);
+    switch (report.state) {
+        case ContentFileState::Missing:
+            return Verdict::Missing;
+        case ContentFileState::Damaged:
+        case ContentFileState::Unreadable:
+            return Verdict::Damaged;
+        case ContentFileState::Whole:
+        case ContentFileState::OtherSize:
+            break;
+    }
+    for (int32_t size : content.sizes) {
+        if (size == report.size) {
+            return Verdict::Whole;
+        }
+    }
+    return Verdict::Disagrees;
+}
+
+}  // namespace
+
+// Every listed content file is read once and judged by its bytes. A damaged
+// one is taken out of its name, so that the next download or conversion of
+// its package writes it again instead of sharing it.
+int RunVerify() {
+    PackageManager& manager = PackageManager::GetInstance();
+    StoreListing listing;
+    StringClass unreadable;
+    const bool allListed =
+        manager.VisitStorePackages([&listing](const Package& package) { return listing.Add(package); }, unreadable);
+    if (!allListed && !unreadable.IsEmpty()) {
+        PrintError("Could not read '%s'.\r\n", unreadable.Peek());
+    }
+    int faults = 0;
+    std::vector<std::string> damaged;
+    const size_t folderLength = GetDirectoryStructure().GetContentFolder().GetLength() + 1;
+    for (const ListedContent& content : listing.Contents) {
+        const Verdict verdict = Judge(content);
+        if (verdict == Verdict::Whole) {
+            continue;
+        }
+        ++faults;
+        PrintOut(verdict == Verdict::Missing ? "Missing: %s (%s)\r\n" : "Damaged: %s (%s)\r\n", content.path.c_str(),
+                 JoinNames(content.packages).c_str());
+        if (verdict == Verdict::Damaged) {
+            damaged.push_back(content.path.substr(folderLength));
+        }
+    }
+    const bool removed = DurableStore(GetStoreFilesystem(), GetDirectoryStructure()).DeleteContentFiles(damaged);
+    if (!removed) {
+        PrintError("Could not remove the damaged content files from the store.\r\n");
+    }
+    const int total = static_cast<int>(listing.Contents.size());
+    if (faults == 0) {
+        PrintOut("All %d content files of %d packages are whole.\r\n", total,
+                 static_cast<int>(listing.PackageNames.size()));
+    } else {
+        PrintOut("%d of %d content files are damaged or missing. Download their packages again to mend them.\r\n",
+                 faults, total);
+    }
+    return faults == 0 && allListed && removed ? 0 : 1;
+}
