@@ -18,8 +18,12 @@ inline constexpr int InvalidArgumentError = 22;
 
 // Rights: 0 read and write (created when missing), 1 read only (found ignoring
 // letter case when the spelling does not exist), 2 write only (created or
-// truncated). Any other rights value fails with InvalidArgumentError. Folders
-// cannot be opened as files.
+// truncated), 3 write only, a new file: whatever has that name is deleted
+// first (a link itself, never what it leads to) and the file is created
+// exclusively, never through a link, so that a link planted under the name
+// cannot lead the writes elsewhere; it fails when the name cannot be freed.
+// Any other rights value fails with InvalidArgumentError. Folders cannot be
+// opened as files.
 FileHandle OpenFile(const char* path, int rights);
 
 // Transfer up to count bytes, retrying short transfers until done or at the

@@ -171,7 +171,7 @@ bool MixConversion::ConvertMember(int index, const char* name) {
         return true;
     }
     const StringClass partPath = layout.GetConversionPartPath(index);
-    const bool partWritten = target.Open(store.GetFullPath(partPath), FileClass::WriteOnly) != 0;
+    const bool partWritten = target.Open(store.GetFullPath(partPath), FileClass::WriteNew) != 0;
     uint32_t crc = 0;
     const bool complete = ReachMember(start) && CopyMember(length, partWritten ? &target : nullptr, crc);
     const PackageFileInfo info(crc, static_cast<int>(length), name);

@@ -120,6 +120,8 @@ int OpenFlags(int rights) {
             return O_RDONLY;
         case 2:
             return O_WRONLY | O_CREAT | O_TRUNC;
+        case 3:
+            return O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
         default:
             return -1;
     }
@@ -260,6 +262,11 @@ FileHandle OpenFile(const char* path, int rights) {
     std::string native = NativePath(path);
     if (rights == 1) {
         native = ResolveIgnoringCase(native);
+    }
+    // unlink removes a link itself; what still has the name afterwards (a
+    // folder, or a name planted again meanwhile) makes the exclusive open fail.
+    if (rights == 3) {
+        unlink(native.c_str());
     }
     int descriptor;
     do {

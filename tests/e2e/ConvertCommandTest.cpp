@@ -9,6 +9,7 @@
 
 #include "support/MixWriter.h"
 #include "support/RecordBytes.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -347,11 +348,15 @@ TEST_F(AbandonedConversionTest, ContentFileThatCannotBeCreatedStopsTheConversion
 }
 
 TEST_F(AbandonedConversionTest, ContentFileThatCannotBeWrittenCompletelyLeavesNoFileBehind) {
-    testsupport::MakeFolders(StorePath("files"));
-    // Writes to this device fail for lack of space.
-    if (!testsupport::MakeFullDeviceLink(StorePath(SecondPart))) {
-        GTEST_SKIP() << "this system has no device that is always full";
+    // A store on a small disk with room for one page: the first member's
+    // copy takes it, and the second's finds no space.
+    testsupport::SmallDisk disk(Store, 64 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
     }
+    WriteFile(InfoPath("Stop"), "older");
+    testsupport::MakeFolders(StorePath("files"));
+    ASSERT_TRUE(disk.Fill(StorePath("filler"), 4096));
 
     ExpectAbandonedAfterTheFirstMember(Convert("Stop.mix"));
     EXPECT_EQ(ListFolder(StorePath("files")), std::vector<std::string>{First.storedName});
@@ -371,12 +376,17 @@ TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeCreatedIsReportedAndTheCon
 }
 
 TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeWrittenCompletelyKeepsTheOlderOne) {
+    // A store on a small disk, filled up after the first conversion; the
+    // second finds its content file present and needs space only for the
+    // package-info file.
+    testsupport::SmallDisk disk(Store, 64 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
+    }
     PutGameArchive("Maps.mix", MixWriter().Add("a.txt", "a"));
     ExpectSuccess(Convert("Maps.mix", "1"));
     const std::string older = ReadFile(InfoPath("Maps"));
-    if (!testsupport::MakeFullDeviceLink(InfoPath("Maps") + ".part")) {
-        GTEST_SKIP() << "this system has no device that is always full";
-    }
+    ASSERT_TRUE(disk.Fill(StorePath("filler"), 0));
 
     const ProgramResult result = Convert("Maps.mix", "2");
 
