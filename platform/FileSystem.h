@@ -5,8 +5,11 @@
 #include <vector>
 
 // Files and folders on disk. Paths keep the system's own Windows spelling:
-// backslashes become the native separator here and nowhere else. A name that
-// begins with '/' (or is otherwise absolute) is used as it stands.
+// backslashes become the native separator here and nowhere else, though not
+// within the program's folder or a shell folder (ShellFolders.h) that a path
+// begins with, whose names are native and may hold a backslash as an ordinary
+// byte. A name that begins with '/' (or is otherwise absolute) is used as it
+// stands.
 namespace platform {
 
 // An open file. Opaque to callers; compare it with InvalidFileHandle only.
