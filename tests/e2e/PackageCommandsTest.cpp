@@ -82,6 +82,22 @@ TEST_F(PackageCommandsTest, InstalledPackageIsIndexedByteForByteAndListedAfterAR
     EXPECT_EQ(std::filesystem::last_write_time(StorePath("packages.dat")), written);
 }
 
+// A record's texts may come from a repository: control bytes would reach the
+// terminal as commands, so they are shown escaped; other bytes as they are.
+TEST_F(PackageCommandsTest, ListShowsControlBytesOfARecordEscaped) {
+    WriteFile(StorePath("packages.dat"), IndexEntry(PackageRecord("E\x1B[31mvil\r", "1\x1B]0;x\x07", "A\x7F\\B\n")) +
+                                             IndexEntry(PackageRecord("Caf\xC3\xA9 ~", "2", "Z")));
+
+    const ProgramResult list = Run({"list"});
+
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.out,
+              "The following packages are installed:\r\n"
+              "E\\x1B[31mvil\\x0D version 1\\x1B]0;x\\x07 by A\\x7F\\B\\x0A\r\n"
+              "Caf\xC3\xA9 ~ version 2 by Z\r\n");
+    EXPECT_EQ(list.err, "");
+}
+
 TEST_F(PackageCommandsTest, InstallingANameThatDiffersOnlyInCaseIsRefused) {
     PlaceInfo("foo", PackageRecord("foo", "1", "me"));
     Install("foo");
