@@ -124,8 +124,9 @@ FileHandle OpenFile(const char* path, int rights) {
         return InvalidFileHandle;
     }
     // DeleteFile removes a link itself; what still has the name afterwards
-    // makes CREATE_NEW fail.
-    if (rights == 3) {
+    // makes CREATE_NEW fail. A folder is refused at once rather than after
+    // the pauses for a file in use.
+    if (rights == 3 && !IsFolder(path)) {
         RetryWhileInUse([&] { return DeleteFileA(path) != 0; });
     }
     const HANDLE handle = CreateFileA(path, parameters.access, parameters.sharing, nullptr, parameters.disposition,

@@ -259,6 +259,10 @@ TEST_F(DownloadCommandTest, FailureLineHidesThePasswordOfTheRepositoryUrl) {
 // part file's name would be longer) download; a listed name that the store
 // cannot hold fails the download cleanly.
 TEST_F(DownloadCommandTest, NamesAsLongAsTheStoreHoldsDownloadAndLongerOnesFail) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows backend's file functions take paths of at most 260 bytes, shorter than a store "
+                    "path that ends in a 255-byte name";
+#endif
     const ContentFile longest{std::string(242, 'n') + ".txt", "longest"};
     const ContentFile almost{std::string(238, 'a') + ".txt", Pattern(40 * 1024, 31)};
     const std::string info = repository->Publish("Maps", {longest, almost, Readme});

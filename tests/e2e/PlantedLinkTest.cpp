@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "StoreFixture.h"
@@ -36,6 +37,9 @@ struct PlantedCase {
     // part file's usual name that it finds taken, and takes another.
     std::string takenName = "";
 };
+
+// Names the case in the output of a failure.
+void PrintTo(const PlantedCase& test, std::ostream* out) { *out << test.label; }
 
 const ContentFile Member{"a.txt", "alpha"};
 
@@ -116,11 +120,16 @@ TEST_P(PlantedLinkTest, CommandWritesANewFileAndLeavesTheLinkedFileAlone) {
 
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(ReadFile(outside), "not the store's");
+    // The C runtime of the Windows build reports one link for every file.
+#ifndef _WIN32
     EXPECT_EQ(std::filesystem::hard_link_count(outside), kind == LinkKind::Hard && !test.takenName.empty() ? 2u : 1u);
+#endif
     const std::string final = StorePath(test.finalName);
     EXPECT_FALSE(std::filesystem::is_symlink(final));
     EXPECT_TRUE(std::filesystem::is_regular_file(final));
+#ifndef _WIN32
     EXPECT_EQ(std::filesystem::hard_link_count(final), 1u);
+#endif
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(planted)));
     if (test.finalName.rfind("files/", 0) == 0) {
         EXPECT_EQ(ReadFile(final), Member.bytes);
