@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -44,3 +45,21 @@ StringClass Escape(const char* text, bool (*isKept)(unsigned char)) {
 StringClass EscapeUrlPath(const char* path) { return Escape(path, IsKeptInPath); }
 
 StringClass EscapeUrlBase(const char* url) { return Escape(url, IsKeptInBase); }
+
+// The password runs from the first colon after the scheme to the last '@'
+// before the path; a colon after that '@' is the port's.
+StringClass WithoutPassword(const char* url) {
+    const std::string text = url;
+    const size_t scheme = text.find("://");
+    if (scheme == std::string::npos) {
+        return StringClass(url);
+    }
+    const size_t start = scheme + 3;
+    const size_t authorityEnd = text.find_first_of("/?#", start);
+    const size_t at = text.rfind('@', authorityEnd == std::string::npos ? std::string::npos : authorityEnd - 1);
+    const size_t colon = text.find(':', start);
+    if (at == std::string::npos || at < start || colon == std::string::npos || colon > at) {
+        return StringClass(url);
+    }
+    return StringClass((text.substr(0, colon + 1) + "***" + text.substr(at)).c_str());
+}

@@ -23,7 +23,7 @@ PackageFileDownloadTask::~PackageFileDownloadTask() { GetStoreFilesystem().Retur
 void PackageFileDownloadTask::OnStart() {
     // Without a part file there is nowhere to put the bytes; the transfer is
     // not even begun.
-    if (!partFile->Open(FileClass::WriteOnly)) {
+    if (!partFile->Open(FileClass::WriteNew)) {
         cancelled = true;
     }
     pacer.Reset();

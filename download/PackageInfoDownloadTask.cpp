@@ -77,8 +77,8 @@ bool PackageInfoDownloadTask::RegisterPackage() {
     StringClass recordName;
     if (manager.AddPackageInfo(buffer, packageName, recordName) == nullptr) {
         if (!recordName.IsEmpty() && !EqualsIgnoringAsciiCase(recordName, packageName)) {
-            refusal = FormatString("The package-info file '%s' describes package '%s', not '%s'.", url.Peek(),
-                                   recordName.Peek(), packageName.Peek());
+            refusal = FormatString("The package-info file '%s' describes package '%s', not '%s'.",
+                                   WithoutPassword(url).Peek(), recordName.Peek(), packageName.Peek());
         }
         return false;
     }

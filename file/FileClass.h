@@ -6,11 +6,13 @@
 // window onto an archive member or a buffer in memory.
 //
 // Open rights: 0 read and write (open or create), 1 read (existing file),
-// 2 write (create or truncate). Seek origins: 0 start, 1 current, 2 end.
+// 2 write (create or truncate), 3 write a new file (whatever had the name is
+// deleted first, a link itself, and the file is never created through a
+// link). Seek origins: 0 start, 1 current, 2 end.
 // Sizes and positions are signed 32-bit; -1 reports failure.
 class FileClass {
 public:
-    enum Rights { ReadWrite = 0, ReadOnly = 1, WriteOnly = 2 };
+    enum Rights { ReadWrite = 0, ReadOnly = 1, WriteOnly = 2, WriteNew = 3 };
     enum Origin { FromStart = 0, FromCurrent = 1, FromEnd = 2 };
 
     virtual ~FileClass() = default;

@@ -96,7 +96,7 @@ int RawFileClass::Open(int rights) {
         Error(NoNameError, false, nullptr);
     }
     OpenMode = rights;
-    if (rights != ReadWrite && rights != ReadOnly && rights != WriteOnly) {
+    if (rights != ReadWrite && rights != ReadOnly && rights != WriteOnly && rights != WriteNew) {
         platform::SetLastErrorNumber(platform::InvalidArgumentError);
         return 0;
     }

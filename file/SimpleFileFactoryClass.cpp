@@ -48,6 +48,16 @@ void SimpleFileFactoryClass::SetSearchPath(const char* path) {
     }
     ScopedLock guard(Lock);
     SearchPath = path;
+    SingleFolder = false;
+}
+
+void SimpleFileFactoryClass::SetSearchFolder(const char* folder) {
+    if (folder == nullptr) {
+        return;
+    }
+    ScopedLock guard(Lock);
+    SearchPath = folder;
+    SingleFolder = true;
 }
 
 void SimpleFileFactoryClass::AddSearchFolder(const char* folder) {
@@ -65,6 +75,7 @@ void SimpleFileFactoryClass::AddSearchFolder(const char* folder) {
         buffer[length + 1] = 0;
     }
     ScopedLock guard(Lock);
+    SingleFolder = false;
     const int pathLength = SearchPath.GetLength();
     if (pathLength > 0 && SearchPath.Peek()[pathLength - 1] != ';') {
         SearchPath += ';';
@@ -89,7 +100,7 @@ FileClass* SimpleFileFactoryClass::GetFile(const char* name) {
         // The candidates are opened under the lock so that a folder added by
         // another thread never changes the list half-way through a search.
         ScopedLock guard(Lock);
-        if (std::strchr(SearchPath.Peek(), ';') != nullptr) {
+        if (!SingleFolder && std::strchr(SearchPath.Peek(), ';') != nullptr) {
             fullName = FindInFolders(SearchPath.Peek(), name, *file);
         } else if (!SearchPath.IsEmpty()) {
             fullName = FormatString("%s%s", SearchPath.Peek(), name);

@@ -17,6 +17,9 @@ public:
     void ReturnFile(FileClass* file) override;
 
     void SetSearchPath(const char* path);
+    // One folder prefix, used whole: a ';' in its name is part of the name
+    // and does not split it. AddSearchFolder makes a list again.
+    void SetSearchFolder(const char* folder);
     // Appends a folder (a backslash added when missing); ignores an empty
     // folder or one longer than 1022 characters.
     void AddSearchFolder(const char* folder);
@@ -25,6 +28,7 @@ public:
 private:
     StringClass SearchPath;
     bool StripFolders = false;
+    bool SingleFolder = false;
     CriticalSection Lock;
 };
 

@@ -1,7 +1,10 @@
 #include "package/DirectoryStructure.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
+#include "foundation/Md5.h"
 #include "package/FlatFilesystem.h"
 #include "package/PackageFileInfo.h"
 
@@ -10,6 +13,20 @@ namespace {
 constexpr const char* ContentFolder = "files";
 constexpr const char* PackageInfoFolder = "packages";
 constexpr const char* PartSuffix = ".part";
+
+// The part name of a long content file name keeps this much of it, which
+// leaves room for the markers and the digest.
+constexpr int KeptPrefixLength = 200;
+
+std::string DigestOf(const char* name) {
+    Md5 md5;
+    md5.Update(name, std::strlen(name));
+    uint8_t digest[Md5::DigestSize];
+    md5.Final(digest);
+    char text[2 * Md5::DigestSize + 1];
+    Md5::ToHex(digest, text);
+    return text;
+}
 
 bool IsHexDigit(char character) {
     return (character >= '0' && character <= '9') || (character >= 'a' && character <= 'f') ||
@@ -59,12 +76,18 @@ StringClass DirectoryStructure::GetTemporaryPath(const char* path) {
     return StringClass(path) + (index == path ? ".new" : PartSuffix);
 }
 
+bool DirectoryStructure::CanHoldContentFile(const PackageFileInfo& info) {
+    return GetContentFilePath(info).GetLength() - static_cast<int>(std::strlen(ContentFolder)) - 1 <= LongestFileName;
+}
+
 StringClass DirectoryStructure::GetContentPartPath(const PackageFileInfo& info, bool partNameTaken) {
     const StringClass path = GetContentFilePath(info);
-    if (!partNameTaken) {
-        return path + PartSuffix;
+    const char* name = path.Peek() + std::strlen(ContentFolder) + 1;
+    const StringClass partName = FormatString("%s%s%s", partNameTaken ? "~" : "", name, PartSuffix);
+    if (partName.GetLength() <= LongestFileName) {
+        return FormatString("%s/%s", ContentFolder, partName.Peek());
     }
-    return FormatString("%s/~%s%s", ContentFolder, path.Peek() + std::strlen(ContentFolder) + 1, PartSuffix);
+    return FormatString("%s/~~%.*s.%s%s", ContentFolder, KeptPrefixLength, name, DigestOf(name).c_str(), PartSuffix);
 }
 
 StringClass DirectoryStructure::GetConversionPartPath(int index) {

@@ -38,10 +38,18 @@ public:
     // Where a file is written before it takes the name `path`: the index's
     // "packages.dat.new", a package-info file's name followed by ".part".
     StringClass GetTemporaryPath(const char* path);
+    // The longest name a file of the store can have, in bytes.
+    static constexpr int LongestFileName = 255;
+    // True when the content file's name is not too long for a file.
+    bool CanHoldContentFile(const PackageFileInfo& info);
+
     // Where a download writes a content file: its name followed by ".part",
     // unless that is itself a content file's name that is taken (listed by
     // the package or present in the store); then the same with a leading
     // "~", which no content file's name has (theirs begin with the checksum).
+    // Where that name would be too long for a file, "~~", the name's first
+    // 200 bytes, a dot and the MD5 digest of the whole name, then ".part":
+    // two leading "~" are found in no other name of the folder.
     StringClass GetContentPartPath(const PackageFileInfo& info, bool partNameTaken);
     // Where a conversion writes its member `index` before its checksum is
     // known: "files/convert-%d.part".

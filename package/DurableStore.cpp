@@ -154,7 +154,7 @@ bool DurableStore::PlaceWhole(const char* path, const char* bytes, int length, b
 // again when that fails.
 bool DurableStore::WriteTemporary(const char* temporaryPath, const char* bytes, int length) {
     FileClass* file = Store.GetFile(temporaryPath);
-    file->Open(FileClass::WriteOnly);
+    file->Open(FileClass::WriteNew);
     const bool complete = file->IsOpen() && file->Write(bytes, length) == length && Store.FlushFile(file);
     if (file->IsOpen()) {
         file->Close();

@@ -42,7 +42,10 @@ class FlatFilesystem;
 //    reach the disk (platform::DataForcer); a single file is forced by itself.
 // 5. A temporary name is never a name that the store gives a file
 //    (DirectoryStructure), so that writing, renaming or deleting one cannot
-//    touch a listed file.
+//    touch a listed file. A temporary file is always created new
+//    (FileClass::WriteNew): whatever a crash or someone else left under its
+//    name is removed first, so that a link planted there leads no write out
+//    of the store.
 // 6. Before a command reports, the store folder is durable, with whatever an
 //    earlier program changed there without syncing it.
 

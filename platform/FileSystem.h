@@ -5,8 +5,11 @@
 #include <vector>
 
 // Files and folders on disk. Paths keep the system's own Windows spelling:
-// backslashes become the native separator here and nowhere else. A name that
-// begins with '/' (or is otherwise absolute) is used as it stands.
+// backslashes become the native separator here and nowhere else, though not
+// within the program's folder or a shell folder (ShellFolders.h) that a path
+// begins with, whose names are native and may hold a backslash as an ordinary
+// byte. A name that begins with '/' (or is otherwise absolute) is used as it
+// stands.
 namespace platform {
 
 // An open file. Opaque to callers; compare it with InvalidFileHandle only.
@@ -18,8 +21,12 @@ inline constexpr int InvalidArgumentError = 22;
 
 // Rights: 0 read and write (created when missing), 1 read only (found ignoring
 // letter case when the spelling does not exist), 2 write only (created or
-// truncated). Any other rights value fails with InvalidArgumentError. Folders
-// cannot be opened as files.
+// truncated), 3 write only, a new file: whatever has that name is deleted
+// first (a link itself, never what it leads to) and the file is created
+// exclusively, never through a link, so that a link planted under the name
+// cannot lead the writes elsewhere; it fails when the name cannot be freed.
+// Any other rights value fails with InvalidArgumentError. Folders cannot be
+// opened as files.
 FileHandle OpenFile(const char* path, int rights);
 
 // Transfer up to count bytes, retrying short transfers until done or at the

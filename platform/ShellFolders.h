@@ -3,7 +3,9 @@
 #include <string>
 
 // The folders a program of this system bases its data folders on: its own
-// folder and the user's Documents and application-data folders.
+// folder and the user's Documents and application-data folders. They are
+// native paths: a path that begins with one keeps its bytes as they are,
+// where the system's own backslashes after it become separators.
 namespace platform {
 
 // The folder of the running program, symbolic links resolved, without a

@@ -53,8 +53,9 @@ int RunConvert(const char* mixFile, const char* version, const char* authorName)
         DiscoverDataPaths();
     }
     // A relative archive name is looked up in the game's file folder; an
-    // absolute one is used as it stands.
-    factory.SetSearchPath(GameFilesPath);
+    // absolute one is used as it stands. The folder is one, whatever its
+    // name holds.
+    factory.SetSearchFolder(GameFilesPath);
     Package package(PackageNameOf(mixFile), version, authorName);
     const ConvertResult result = ConvertMixFile(package, mixFile, factory);
     return result == ConvertResult::Converted ? 0 : 1;

@@ -206,8 +206,14 @@ bool MixConversion::ConvertMember(int index, const char* name) {
         skipped = true;
         return true;
     }
+    // The checksum does not change the length of the content file's name.
+    if (!layout.CanHoldContentFile(PackageFileInfo(0, 0, name))) {
+        PrintError("Skipping '%s': its name is too long for a file of the store.\r\n", name);
+        skipped = true;
+        return true;
+    }
     const StringClass partPath = layout.GetConversionPartPath(index);
-    const bool partWritten = target.Open(store.GetFullPath(partPath), FileClass::WriteOnly) != 0;
+    const bool partWritten = target.Open(store.GetFullPath(partPath), FileClass::WriteNew) != 0;
     uint32_t crc = 0;
     const bool complete = ReachMember(start) && CopyMember(length, partWritten ? &target : nullptr, crc);
     const PackageFileInfo info(crc, static_cast<int>(length), name);

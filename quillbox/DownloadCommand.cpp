@@ -1,7 +1,9 @@
 #include <cstdint>
+#include <string>
 
 #include "download/DownloadManager.h"
 #include "download/DownloadTaskRegistry.h"
+#include "download/EscapeUrlPath.h"
 #include "download/PackageDownloadTask.h"
 #include "foundation/StringClass.h"
 #include "quillbox/Commands.h"
@@ -45,7 +47,8 @@ int RunDownload(const char* packageName, const char* repositoryUrl) {
     if (success) {
         PrintOut("Package '%s' was successfully downloaded and installed.\r\n", packageName);
     } else {
-        PrintError("Failed to download package '%s' from repository '%s'.\r\n", packageName, repositoryUrl);
+        PrintError("Failed to download package '%s' from repository '%s'.\r\n", packageName,
+                   WithoutPassword(repositoryUrl).Peek());
         if (!reason.IsEmpty()) {
             PrintError("%s\r\n", reason.Peek());
         }

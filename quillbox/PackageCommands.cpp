@@ -10,6 +10,26 @@
 #include "quillbox/Commands.h"
 #include "quillbox/Console.h"
 
+namespace {
+
+// A record's texts come from the repository: a control byte would reach the
+// terminal as a command (an escape sequence, a carriage return that hides
+// the line), so it is shown as \xNN. Every other byte is kept as it is.
+StringClass Printable(const StringClass& text) {
+    StringClass shown;
+    for (const char* at = text.Peek(); *at != 0; ++at) {
+        const unsigned char byte = static_cast<unsigned char>(*at);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += FormatString("\\x%02X", byte);
+        } else {
+            shown += *at;
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
 int RunList() {
     PackageManager& manager = PackageManager::GetInstance();
     if (manager.GetPackageCount() == 0) {
@@ -19,8 +39,8 @@ int RunList() {
     PrintOut("The following packages are installed:\r\n");
     for (int index = 0; index < manager.GetPackageCount(); ++index) {
         const Package& package = *manager.GetPackage(index);
-        PrintOut("%s version %s by %s\r\n", package.GetName().Peek(), package.GetVersion().Peek(),
-                 package.GetAuthor().Peek());
+        PrintOut("%s version %s by %s\r\n", Printable(package.GetName()).Peek(), Printable(package.GetVersion()).Peek(),
+                 Printable(package.GetAuthor()).Peek());
     }
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/posix/NativeFolders.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -9,25 +11,64 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 namespace platform {
+
+namespace native {
 namespace {
+
+// Only folders whose names hold a backslash are kept; most programs have
+// none, and their paths need no look at the list.
+std::mutex KeptLock;
+std::vector<std::string> Kept;
+std::atomic<bool> AnyKept{false};
+
+size_t KeptPrefixLength(const std::string& path) {
+    std::lock_guard<std::mutex> guard(KeptLock);
+    size_t longest = 0;
+    for (const std::string& folder : Kept) {
+        const bool begins = path.compare(0, folder.size(), folder) == 0 &&
+                            (path.size() == folder.size() || path[folder.size()] == '\\' || path[folder.size()] == '/');
+        if (begins && folder.size() > longest) {
+            longest = folder.size();
+        }
+    }
+    return longest;
+}
+
+}  // namespace
+
+void KeepFolder(const std::string& folder) {
+    if (folder.find('\\') == std::string::npos) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(KeptLock);
+    if (std::find(Kept.begin(), Kept.end(), folder) == Kept.end()) {
+        Kept.push_back(folder);
+    }
+    AnyKept = true;
+}
 
 // The system's own names use backslashes; this is the only place they turn
 // into the native separator.
-std::string NativePath(const char* path) {
+std::string PathOf(const char* path) {
     std::string native = path != nullptr ? path : "";
-    for (char& character : native) {
-        if (character == '\\') {
-            character = '/';
-        }
-    }
+    const size_t kept = AnyKept ? KeptPrefixLength(native) : 0;
+    std::replace(native.begin() + static_cast<std::ptrdiff_t>(kept), native.end(), '\\', '/');
     return native;
 }
+
+}  // namespace native
+
+namespace {
+
+std::string NativePath(const char* path) { return native::PathOf(path); }
 
 char AsciiLower(char character) {
     return (character >= 'A' && character <= 'Z') ? static_cast<char>(character + ('a' - 'A')) : character;
@@ -120,6 +161,8 @@ int OpenFlags(int rights) {
             return O_RDONLY;
         case 2:
             return O_WRONLY | O_CREAT | O_TRUNC;
+        case 3:
+            return O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
         default:
             return -1;
     }
@@ -260,6 +303,11 @@ FileHandle OpenFile(const char* path, int rights) {
     std::string native = NativePath(path);
     if (rights == 1) {
         native = ResolveIgnoringCase(native);
+    }
+    // unlink removes a link itself; what still has the name afterwards (a
+    // folder, or a name planted again meanwhile) makes the exclusive open fail.
+    if (rights == 3) {
+        unlink(native.c_str());
     }
     int descriptor;
     do {

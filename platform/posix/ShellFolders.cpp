@@ -1,5 +1,7 @@
 #include "platform/ShellFolders.h"
 
+#include "platform/posix/NativeFolders.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -82,6 +84,13 @@ std::string ReadDocumentsSetting(const std::string& home) {
     return setting;
 }
 
+// The folders given out are native paths: a backslash in them is part of a
+// name, where the system's own backslashes separate folders.
+std::string Kept(std::string folder) {
+    native::KeepFolder(folder);
+    return folder;
+}
+
 }  // namespace
 
 std::string GetProgramFolder() {
@@ -94,7 +103,7 @@ std::string GetProgramFolder() {
         if (static_cast<size_t>(length) < buffer.size()) {
             const std::string path(buffer.data(), static_cast<size_t>(length));
             const size_t slash = path.rfind('/');
-            return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+            return Kept(slash == std::string::npos ? std::string(".") : path.substr(0, slash));
         }
         buffer.resize(buffer.size() * 2);
     }
@@ -106,7 +115,7 @@ bool GetDocumentsFolder(std::string& folder) {
         return false;
     }
     const std::string setting = ReadDocumentsSetting(home);
-    folder = WithoutTrailingSeparators(IsAbsolute(setting) ? setting : home + "/Documents");
+    folder = Kept(WithoutTrailingSeparators(IsAbsolute(setting) ? setting : home + "/Documents"));
     return true;
 }
 
@@ -116,7 +125,7 @@ bool GetApplicationDataFolder(std::string& folder) {
         return false;
     }
     const std::string dataHome = AbsoluteVariable("XDG_DATA_HOME");
-    folder = WithoutTrailingSeparators(dataHome.empty() ? home + "/.local/share" : dataHome);
+    folder = Kept(WithoutTrailingSeparators(dataHome.empty() ? home + "/.local/share" : dataHome));
     return true;
 }
 

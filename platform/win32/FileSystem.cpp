@@ -29,11 +29,13 @@ struct OpenParameters {
     DWORD access;
     DWORD sharing;
     DWORD disposition;
+    DWORD flags = FILE_ATTRIBUTE_NORMAL;
 };
 
 // The rights of a file object: 0 read and write without sharing, kept or
 // created; 1 read with read sharing, existing files only; 2 write without
-// sharing, created or truncated.
+// sharing, created or truncated; 3 the same, but only as a new file, which a
+// link of that name cannot stand for.
 bool ParametersFor(int rights, OpenParameters& parameters) {
     switch (rights) {
         case 0:
@@ -44,6 +46,9 @@ bool ParametersFor(int rights, OpenParameters& parameters) {
             return true;
         case 2:
             parameters = {GENERIC_WRITE, 0, CREATE_ALWAYS};
+            return true;
+        case 3:
+            parameters = {GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT};
             return true;
         default:
             return false;
@@ -118,8 +123,14 @@ FileHandle OpenFile(const char* path, int rights) {
         SetLastErrorNumber(InvalidArgumentError);
         return InvalidFileHandle;
     }
+    // DeleteFile removes a link itself; what still has the name afterwards
+    // makes CREATE_NEW fail. A folder is refused at once rather than after
+    // the pauses for a file in use.
+    if (rights == 3 && !IsFolder(path)) {
+        RetryWhileInUse([&] { return DeleteFileA(path) != 0; });
+    }
     const HANDLE handle = CreateFileA(path, parameters.access, parameters.sharing, nullptr, parameters.disposition,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      parameters.flags, nullptr);
     return handle == INVALID_HANDLE_VALUE ? InvalidFileHandle : FromHandle(handle);
 }
 

@@ -9,6 +9,7 @@
 
 #include "support/MixWriter.h"
 #include "support/RecordBytes.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -359,6 +360,53 @@ TEST_F(ConvertCommandTest, NameTheIndexCannotGiveIsSkippedAndTheRestConverted) {
     EXPECT_EQ(ReadFile(InfoPath("Holes")), PackageInfo("Holes", "1.0", "Jane Doe", members));
 }
 
+// A content file's name is its checksum, a dot and the member's name: 246
+// bytes of name give the longest file name there is, 255 bytes.
+TEST_F(ConvertCommandTest, MemberWhoseContentFileNameIsTooLongIsSkippedAndTheRestConverted) {
+    const std::string longest = std::string(242, 'n') + ".txt";
+    const std::string tooLong = std::string(243, 'o') + ".txt";
+    PutGameArchive("Long.mix", MixWriter().Add(longest, "fits").Add(tooLong, "does not").Add("b.txt", "b"));
+
+    const ProgramResult result = Convert("Long.mix");
+
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Skipping '" + tooLong + "': its name is too long for a file of the store.\r\n");
+    const std::vector<Member> members = {Stored(longest, "fits"), Stored("b.txt", "b")};
+    EXPECT_EQ(members[0].storedName.size(), 255u);
+    ExpectStored(members);
+    EXPECT_EQ(ReadFile(InfoPath("Long")), PackageInfo("Long", "1.0", "Jane Doe", members));
+}
+
+// The program's folder is a name of this system: a backslash in it is a byte
+// of a folder's name (where the system allows one), and a semicolon is never
+// a separator of a list of folders.
+TEST_F(ConvertCommandTest, ProgramFolderWhoseNameHoldsABackslashOrASemicolonIsUsedAsItIs) {
+#ifdef _WIN32
+    const std::string name = "f8;semi";
+#else
+    const std::string name = "f8-back\\slash;semi";
+#endif
+    const std::string folder = ProgramFolder + "/" + name;
+    testsupport::MakeFolders(folder);
+    testsupport::CopyFile(QUILLBOX_EXE, folder + "/Quillbox");
+    std::filesystem::permissions(folder + "/Quillbox", std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+    PutArchive(folder + "/Ironveil/FDS/Maps.mix", MixWriter().Add("a.txt", "alpha"));
+    const auto run = [&](const std::vector<std::string>& arguments) {
+        return testsupport::RunProgram(folder + "/Quillbox", arguments, Folder.Path(), {"HOME=" + Folder.Path()});
+    };
+
+    EXPECT_EQ(run({"list"}).out, "No packages are installed.\r\n");
+    const std::string store = folder + "/Ironveil/Ironveil/mofs";
+    EXPECT_TRUE(Exists(store + "/packages.dat"));
+    const ProgramResult converted = run({"convert", "Maps.mix", "1.0", "Jane Doe"});
+    ExpectSuccess(converted);
+    EXPECT_EQ(ReadFile(store + "/packages/" + InfoFileName("Maps")),
+              PackageInfo("Maps", "1.0", "Jane Doe", {Stored("a.txt", "alpha")}));
+    EXPECT_EQ(ListFolder(ProgramFolder), (std::vector<std::string>{"Quillbox", name}));
+}
+
 // The cases that abandon a conversion share one archive: the first member is
 // stored, the second cannot be, the third is never reached.
 class AbandonedConversionTest : public ConvertCommandTest {
@@ -400,11 +448,15 @@ TEST_F(AbandonedConversionTest, ContentFileThatCannotBeCreatedStopsTheConversion
 }
 
 TEST_F(AbandonedConversionTest, ContentFileThatCannotBeWrittenCompletelyLeavesNoFileBehind) {
-    testsupport::MakeFolders(StorePath("files"));
-    // Writes to this device fail for lack of space.
-    if (!testsupport::MakeFullDeviceLink(StorePath(SecondPart))) {
-        GTEST_SKIP() << "this system has no device that is always full";
+    // A store on a small disk with room for one page: the first member's
+    // copy takes it, and the second's finds no space.
+    testsupport::SmallDisk disk(Store, 64 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
     }
+    WriteFile(InfoPath("Stop"), "older");
+    testsupport::MakeFolders(StorePath("files"));
+    ASSERT_TRUE(disk.Fill(StorePath("filler"), 4096));
 
     ExpectAbandonedAfterTheFirstMember(Convert("Stop.mix"));
     EXPECT_EQ(ListFolder(StorePath("files")), std::vector<std::string>{First.storedName});
@@ -424,12 +476,17 @@ TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeCreatedIsReportedAndTheCon
 }
 
 TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeWrittenCompletelyKeepsTheOlderOne) {
+    // A store on a small disk, filled up after the first conversion; the
+    // second finds its content file present and needs space only for the
+    // package-info file.
+    testsupport::SmallDisk disk(Store, 64 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
+    }
     PutGameArchive("Maps.mix", MixWriter().Add("a.txt", "a"));
     ExpectSuccess(Convert("Maps.mix", "1"));
     const std::string older = ReadFile(InfoPath("Maps"));
-    if (!testsupport::MakeFullDeviceLink(InfoPath("Maps") + ".part")) {
-        GTEST_SKIP() << "this system has no device that is always full";
-    }
+    ASSERT_TRUE(disk.Fill(StorePath("filler"), 0));
 
     const ProgramResult result = Convert("Maps.mix", "2");
 

@@ -288,6 +288,46 @@ TEST_F(DownloadCommandTest, PartFileNeverTakesTheNameOfAListedContentFile) {
               (std::vector<std::string>{ContentFileName(plain), ContentFileName(twin)}));
 }
 
+// The failure line repeats the repository as typed, but a password in it
+// stays off the screen and out of logs.
+TEST_F(DownloadCommandTest, FailureLineHidesThePasswordOfTheRepositoryUrl) {
+    const std::string hostAndPath = server->BaseUrl().substr(7) + "/" + repositoryName + "/elsewhere";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"http://user:s3cr3t@" + hostAndPath, "http://user:***@" + hostAndPath},
+        {"http://user:p@ss:w@" + hostAndPath, "http://user:***@" + hostAndPath},
+        {"http://user@" + hostAndPath, "http://user@" + hostAndPath},
+        {"http://" + hostAndPath + "/a:b@c", "http://" + hostAndPath + "/a:b@c"},
+    };
+    for (const auto& [typed, shown] : cases) {
+        SCOPED_TRACE(typed);
+        const ProgramResult result = Run({"download", "Maps", typed});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, FailureText("Maps", shown));
+    }
+}
+
+// Content files with names as long as a file of the store can hold (the
+// part file's name would be longer) download; a listed name that the store
+// cannot hold fails the download cleanly.
+TEST_F(DownloadCommandTest, NamesAsLongAsTheStoreHoldsDownloadAndLongerOnesFail) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows backend's file functions take paths of at most 260 bytes, shorter than a store "
+                    "path that ends in a 255-byte name";
+#endif
+    const ContentFile longest{std::string(242, 'n') + ".txt", "longest"};
+    const ContentFile almost{std::string(238, 'a') + ".txt", Pattern(40 * 1024, 31)};
+    const std::string info = repository->Publish("Maps", {longest, almost, Readme});
+    ASSERT_EQ(ContentFileName(longest).size(), 255u);
+    ExpectSuccess("Maps", url, {longest, almost, Readme},
+                  info.size() + longest.bytes.size() + almost.bytes.size() + Readme.bytes.size());
+
+    std::filesystem::remove_all(StoreOf(Folder));
+    const ContentFile tooLong{std::string(243, 'o') + ".txt", "too long"};
+    repository->PutInfo("Maps", repositorytest::PackageInfo("Maps", {Readme, tooLong}));
+    ExpectFailure("Maps", url);
+    EXPECT_EQ(ListFolder(StoreOf(Folder) + "/files"), std::vector<std::string>{ContentFileName(Readme)});
+}
+
 TEST_F(DownloadCommandTest, RepositoryWithoutTheInfoFileFailsNamingPackageAndRepositoryAsTyped) {
     repository->Publish("Maps", {Readme});
     for (const std::string& base : {url + "/elsewhere/", Fault("status/204"), Fault("drop")}) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/RecordBytes.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -79,6 +80,22 @@ TEST_F(PackageCommandsTest, InstalledPackageIsIndexedByteForByteAndListedAfterAR
     EXPECT_EQ(list.err, "");
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), std::string("\x47\x4B\x43\x50\x2E\x00\x00\x80", 8) + WorkedRecord);
     EXPECT_EQ(std::filesystem::last_write_time(StorePath("packages.dat")), written);
+}
+
+// A record's texts may come from a repository: control bytes would reach the
+// terminal as commands, so they are shown escaped; other bytes as they are.
+TEST_F(PackageCommandsTest, ListShowsControlBytesOfARecordEscaped) {
+    WriteFile(StorePath("packages.dat"), IndexEntry(PackageRecord("E\x1B[31mvil\r", "1\x1B]0;x\x07", "A\x7F\\B\n")) +
+                                             IndexEntry(PackageRecord("Caf\xC3\xA9 ~", "2", "Z")));
+
+    const ProgramResult list = Run({"list"});
+
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.out,
+              "The following packages are installed:\r\n"
+              "E\\x1B[31mvil\\x0D version 1\\x1B]0;x\\x07 by A\\x7F\\B\\x0A\r\n"
+              "Caf\xC3\xA9 ~ version 2 by Z\r\n");
+    EXPECT_EQ(list.err, "");
 }
 
 TEST_F(PackageCommandsTest, InstallingANameThatDiffersOnlyInCaseIsRefused) {
@@ -353,14 +370,16 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeCreatedKeepsTheOldOneAndTheStoreAsI
 }
 
 TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndIsReported) {
+    // A store on a small disk, filled up once the first package is installed.
+    testsupport::SmallDisk disk(Store, 64 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
+    }
     PlaceInfo("A", PackageRecord("A", "1", "x"));
     PlaceInfo("B", PackageRecord("B", "1", "x"));
     Install("A");
     const std::string before = ReadFile(StorePath("packages.dat"));
-    // Writes to this device fail for lack of space, whoever runs the test.
-    if (!testsupport::MakeFullDeviceLink(StorePath("packages.dat.new"))) {
-        GTEST_SKIP() << "this system has no device that is always full";
-    }
+    ASSERT_TRUE(disk.Fill(StorePath("filler"), 0));
 
     const ProgramResult result = Run({"install", "B"});
     EXPECT_EQ(result.exitCode, 1);

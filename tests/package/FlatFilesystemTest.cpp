@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
 #include "file/FileClass.h"
 #include "package/DirectoryStructure.h"
 #include "package/FlatFilesystem.h"
@@ -36,6 +39,27 @@ TEST(DirectoryStructureTest, TemporaryNamesLieOutsideTheNamesOfStoreFiles) {
     EXPECT_STREQ(layout.GetConversionPartPath(7), "files/convert-7.part");
     EXPECT_FALSE(DirectoryStructure::IsPackageInfoFileName("00abcdef.kpi.part"));
     EXPECT_TRUE(DirectoryStructure::IsPackageInfoFileName("00ABCDEF.KPI"));
+}
+
+// A part name longer than a file name can be is shortened, differently for
+// names that differ only after the part kept; a name that fits keeps the usual
+// part name, even at the longest.
+TEST(DirectoryStructureTest, PartNamesOfLongContentFileNamesStayWithinTheLongestFileName) {
+    DirectoryStructure layout;
+    const std::string fits(241, 'f');
+    EXPECT_EQ(std::string(layout.GetContentPartPath(PackageFileInfo(0x00ABCDEF, 1, fits.c_str()), false)),
+              "files/00ABCDEF." + fits + ".part");
+    const std::string first = std::string(246, 'n');
+    const std::string second = std::string(245, 'n') + "m";
+    const std::string firstPart =
+        layout.GetContentPartPath(PackageFileInfo(0x00ABCDEF, 1, first.c_str()), false).Peek();
+    const std::string secondPart =
+        layout.GetContentPartPath(PackageFileInfo(0x00ABCDEF, 1, second.c_str()), true).Peek();
+    EXPECT_EQ(firstPart.size() - std::strlen("files/"), 240u);
+    EXPECT_EQ(firstPart.compare(0, 17, "files/~~00ABCDEF."), 0) << firstPart;
+    EXPECT_NE(firstPart, secondPart);
+    EXPECT_TRUE(layout.CanHoldContentFile(PackageFileInfo(0, 1, first.c_str())));
+    EXPECT_FALSE(layout.CanHoldContentFile(PackageFileInfo(0, 1, (first + "x").c_str())));
 }
 
 TEST(FlatFilesystemTest, SanitizeFileNameReplacesTheNineReservedCharacters) {

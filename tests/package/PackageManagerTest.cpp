@@ -11,6 +11,7 @@
 #include "package/Package.h"
 #include "package/PackageManager.h"
 #include "support/RecordBytes.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -139,11 +140,14 @@ TEST_F(PackageManagerTest, SaveThatCannotCreateTheNewIndexKeepsTheOldOne) {
 }
 
 TEST_F(PackageManagerTest, SaveThatCannotWriteCompletelyKeepsTheOldIndexAndRemovesTheNewFile) {
-    WriteFile(StorePath("packages.dat"), IndexEntry(WorkedRecord));
-    // Every write to this device fails with "no space left", even for root.
-    if (!testsupport::MakeFullDeviceLink(StorePath("packages.dat.new"))) {
-        GTEST_SKIP() << "this system has no device that is always full";
+    // A store without free space: the new index is created, but no byte of
+    // it can be written.
+    testsupport::SmallDisk disk(StorePath(""), 64 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
     }
+    WriteFile(StorePath("packages.dat"), IndexEntry(WorkedRecord));
+    ASSERT_TRUE(disk.Fill(StorePath("filler"), 0));
     Add(Manager, Record("Other", {{1, "a"}}));
     EXPECT_FALSE(Manager.Save());
     ASSERT_FALSE(std::filesystem::is_symlink(StorePath("packages.dat")));
