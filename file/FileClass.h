@@ -7,7 +7,9 @@
 //
 // Open rights: 0 read and write (open or create), 1 read (existing file),
 // 2 write (create or truncate). Seek origins: 0 start, 1 current, 2 end.
-// Sizes and positions are signed 32-bit; -1 reports failure.
+// Sizes and positions are signed 32-bit; -1 reports failure. Read gives 0 at
+// the end of the file and -1 when reading fails, so that a failure is not
+// taken for the end.
 class FileClass {
 public:
     enum Rights { ReadWrite = 0, ReadOnly = 1, WriteOnly = 2 };
