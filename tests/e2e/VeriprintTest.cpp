@@ -202,14 +202,17 @@ ProgramResult VeriprintOnBadSector(const std::string& folder, const std::string&
 #ifdef _WIN32
     // The library is one of the host system: Wine is started from there with
     // it loaded, and reports the failed reads to the program as Windows would.
+    // The host's output loses its trailing line feeds; a '|' after it keeps them.
     const testsupport::HostCommandResult run = testsupport::RunHostScript(
-        "cd \"$1\" && LD_PRELOAD=\"$2\" READ_FAILURE_PATH=\"$1/$3\" READ_FAILURE_OFFSET=\"$4\" exec \"$5\" \"$6\" "
-        "\"$3\"",
+        "cd \"$1\" && LD_PRELOAD=\"$2\" READ_FAILURE_PATH=\"$1/$3\" READ_FAILURE_OFFSET=\"$4\" \"$5\" \"$6\" \"$3\"; "
+        "code=$?; printf '|'; exit $code",
         {testsupport::HostPath(folder), READ_FAILURE_LIBRARY, name, std::to_string(failAt), WINE_RUN,
          testsupport::HostPath(VERIPRINT_EXE)});
     ProgramResult result;
-    result.exitCode = run.finished ? run.exitCode : -1;
-    result.out = run.output;
+    if (run.finished && !run.output.empty() && run.output.back() == '|') {
+        result.exitCode = run.exitCode;
+        result.out = run.output.substr(0, run.output.size() - 1);
+    }
     return result;
 #else
     return RunProgram(VERIPRINT_EXE, {name}, folder,
