@@ -11,6 +11,19 @@ BufferedFileClass::BufferedFileClass(const char* name) : RawFileClass(name) {}
 
 BufferedFileClass::~BufferedFileClass() { DropCache(); }
 
+namespace {
+
+// The bytes handed out from the buffer, then what the file gave. A failed
+// read after buffered bytes gives those: the next read meets the failure.
+int Joined(int copied, int got) {
+    if (got < 0) {
+        return copied > 0 ? copied : -1;
+    }
+    return copied + got;
+}
+
+}  // namespace
+
 void BufferedFileClass::DropCache() {
     delete[] Cache;
     Cache = nullptr;
@@ -42,7 +55,7 @@ int BufferedFileClass::Read(void* buffer, int count) {
         return copied;
     }
     if (count > (Cache != nullptr ? CacheSize : BufferSize)) {
-        return copied + RawFileClass::Read(target + copied, count);
+        return Joined(copied, RawFileClass::Read(target + copied, count));
     }
     if (Cache == nullptr) {
         Cache = new unsigned char[BufferSize];
@@ -51,11 +64,12 @@ int BufferedFileClass::Read(void* buffer, int count) {
         CachePos = 0;
     }
     if (CacheFill == 0) {
-        CacheFill = RawFileClass::Read(Cache, CacheSize);
+        const int filled = RawFileClass::Read(Cache, CacheSize);
+        CacheFill = std::max(filled, 0);
         CachePos = 0;
-    }
-    if (CacheFill <= 0) {
-        return copied;
+        if (filled <= 0) {
+            return Joined(copied, filled);
+        }
     }
     const int more = std::min(count, CacheFill);
     std::memcpy(target + copied, Cache + CachePos, static_cast<size_t>(more));

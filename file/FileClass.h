@@ -9,7 +9,9 @@
 // 2 write (create or truncate), 3 write a new file (whatever had the name is
 // deleted first, a link itself, and the file is never created through a
 // link). Seek origins: 0 start, 1 current, 2 end.
-// Sizes and positions are signed 32-bit; -1 reports failure.
+// Sizes and positions are signed 32-bit; -1 reports failure. Read gives 0 at
+// the end of the file and -1 when reading fails, so that a failure is not
+// taken for the end.
 class FileClass {
 public:
     enum Rights { ReadWrite = 0, ReadOnly = 1, WriteOnly = 2, WriteNew = 3 };

@@ -78,6 +78,13 @@ bool ReadEntries(FileClass& file, DynamicVectorClass<FileInfoStruct>& entries, i
     return true;
 }
 
+// Grown ten at a time, a list of many names would be moved over and over; it
+// doubles instead, as the names arrive.
+bool MakeRoomForOneMore(DynamicVectorClass<StringClass>& list) {
+    return list.Count() < list.Length() ||
+           (list.Count() <= INT32_MAX / 2 && list.Resize(std::max(2 * list.Count(), 16)));
+}
+
 }  // namespace
 
 MixFileFactoryClass::MixFileFactoryClass(const char* archiveName, FileFactoryClass* baseFactory)
@@ -143,9 +150,12 @@ bool MixFileFactoryClass::FindMember(const char* name, int64_t archiveSize, int6
         return false;
     }
     start = int64_t{StartOffset} + entry->Offset;
-    // As a window: a length of -1, or more than remains, means the rest.
-    const int64_t remaining = std::max<int64_t>(archiveSize - start, 0);
-    length = entry->Size == -1 || entry->Size >= remaining ? remaining : std::max(entry->Size, 0);
+    // A window would cut such a member at the end of the file, and one that
+    // starts beyond it to nothing: the index is damaged, the bytes are not there.
+    if (entry->Size < 0 || start + entry->Size > archiveSize) {
+        return false;
+    }
+    length = entry->Size;
     return true;
 }
 
@@ -167,35 +177,29 @@ void MixFileFactoryClass::ReturnFile(FileClass* file) {
     }
 }
 
-void MixFileFactoryClass::GetFileNames(DynamicVectorClass<StringClass>& list) {
+bool MixFileFactoryClass::GetFileNames(DynamicVectorClass<StringClass>& list) {
     if (!IsValid) {
-        return;
+        return false;
     }
     FileClass* file = SourceFactory->GetFile(ArchiveName);
     if (file == nullptr) {
-        return;
+        return false;
     }
     uint32_t count = 0;
-    if (file->Open(FileClass::ReadOnly) && SeekTo(*file, static_cast<uint32_t>(NameTableOffset)) &&
-        ReadExactly(*file, &count, sizeof count)) {
-        // A table that claims more names than it holds ends at the end of the
-        // file: every later read would fail as well.
-        for (uint32_t index = 0; index < count; ++index) {
-            unsigned char length = 0;
-            char name[256];
-            if (!ReadExactly(*file, &length, 1) || !ReadExactly(*file, name, length)) {
-                break;
-            }
+    bool whole = file->Open(FileClass::ReadOnly) && SeekTo(*file, static_cast<uint32_t>(NameTableOffset)) &&
+                 ReadExactly(*file, &count, sizeof count);
+    // A table that claims more names than it holds stops at the end of the
+    // file: every later read would fail as well.
+    for (uint32_t index = 0; whole && index < count; ++index) {
+        unsigned char length = 0;
+        char name[256];
+        whole = ReadExactly(*file, &length, 1) && ReadExactly(*file, name, length) && MakeRoomForOneMore(list);
+        if (whole) {
             name[length] = 0;
-            // Grown ten at a time, a list of many names would be moved over
-            // and over; it doubles instead, as the names arrive.
-            if (list.Count() == list.Length() &&
-                (list.Count() > INT32_MAX / 2 || !list.Resize(std::max(2 * list.Count(), 16)))) {
-                break;
-            }
             list.Add(StringClass(name));
         }
     }
     file->Close();
     SourceFactory->ReturnFile(file);
+    return whole;
 }

@@ -32,15 +32,17 @@ public:
     FileClass* GetFile(const char* name) override;
     void ReturnFile(FileClass* file) override;
 
-    // Appends every name of the archive's name table, in table order.
-    void GetFileNames(DynamicVectorClass<StringClass>& list);
+    // Appends every name of the archive's name table, in table order. False
+    // when the table could not be read whole (it runs past the end of the
+    // file, a read fails); the names read before that are appended.
+    [[nodiscard]] bool GetFileNames(DynamicVectorClass<StringClass>& list);
 
     // True when the index has an entry for the name, also one that GetFile
     // refuses because its offset is not valid.
     bool HasEntry(const char* name) const;
     // Where the member that GetFile would give lies in the archive file: its
-    // start and its length, cut at the end of a file of archiveSize bytes as
-    // GetFile's window is. False for a name that GetFile refuses.
+    // start and its length. False for a name that GetFile refuses and for a
+    // member that reaches past the end of a file of archiveSize bytes.
     bool FindMember(const char* name, int64_t archiveSize, int64_t& start, int64_t& length) const;
 
     bool IsValid = false;

@@ -127,7 +127,7 @@ int RawFileClass::Read(void* buffer, int count) {
     if (got < 0) {
         Error(platform::LastErrorNumber(), true, Path);
         RecoverWindowPosition();
-        return 0;
+        return -1;
     }
     WindowPosition += got;
     return static_cast<int>(got);

@@ -30,7 +30,8 @@ inline constexpr int InvalidArgumentError = 22;
 FileHandle OpenFile(const char* path, int rights);
 
 // Transfer up to count bytes, retrying short transfers until done or at the
-// end of the file. The number of bytes transferred, or -1 on failure.
+// end of the file. The number of bytes transferred, or -1 on failure, also
+// when a part of the count had moved before it.
 int64_t ReadFile(FileHandle file, void* buffer, int64_t count);
 int64_t WriteFile(FileHandle file, const void* buffer, int64_t count);
 

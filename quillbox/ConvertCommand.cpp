@@ -48,6 +48,12 @@ int RunConvert(const char* mixFile, const char* version, const char* authorName)
         PrintError("The version and the author name may each hold at most 65535 bytes.\r\n");
         return 1;
     }
+    // ".mix" or "maps/" name no package; install would refuse one named "".
+    const StringClass packageName = PackageNameOf(mixFile);
+    if (packageName.IsEmpty()) {
+        PrintError("The archive name '%s' gives no package name.\r\n", mixFile);
+        return 1;
+    }
     SimpleFileFactoryClass factory;
     if (!DataPathsDiscovered) {
         DiscoverDataPaths();
@@ -56,7 +62,7 @@ int RunConvert(const char* mixFile, const char* version, const char* authorName)
     // absolute one is used as it stands. The folder is one, whatever its
     // name holds.
     factory.SetSearchFolder(GameFilesPath);
-    Package package(PackageNameOf(mixFile), version, authorName);
+    Package package(packageName, version, authorName);
     const ConvertResult result = ConvertMixFile(package, mixFile, factory);
     return result == ConvertResult::Converted ? 0 : 1;
 }

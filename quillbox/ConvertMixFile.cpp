@@ -104,6 +104,13 @@ ConvertResult MixConversion::Run() {
         PrintError("Failed to open input file '%s'.\r\n", archiveName);
         return ConvertResult::ArchiveUnreadable;
     }
+    // Without its whole name table the archive's members are not known, and
+    // a package of the names read so far would pass for all of them.
+    DynamicVectorClass<StringClass> names;
+    if (!archive.GetFileNames(names)) {
+        PrintError("The archive '%s' is damaged: its name table cannot be read whole.\r\n", archiveName);
+        return ConvertResult::ArchiveUnreadable;
+    }
     // Two conversions into one store would write the same temporary files, and
     // one could move the other's unfinished copy into place; they take turns
     // through the store's lock like the commands that use the index.
@@ -112,8 +119,6 @@ ConvertResult MixConversion::Run() {
     if (!HoldsOwnIdentifier()) {
         return ConvertResult::NameTaken;
     }
-    DynamicVectorClass<StringClass> names;
-    archive.GetFileNames(names);
     if (names.Count() > 0 && !OpenArchiveFile()) {
         PrintError("Failed to open input file '%s'.\r\n", archiveName);
         return ConvertResult::Abandoned;
@@ -192,8 +197,9 @@ bool MixConversion::OpenArchiveFile() {
 }
 
 // False when the conversion must be abandoned. A name that the index does not
-// hold, or holds with an offset that cannot be read, has no bytes to store, so
-// it is left out of the package.
+// hold, or holds with an offset that cannot be read or bytes that reach past
+// the end of the archive, has no bytes to store, so it is left out of the
+// package.
 bool MixConversion::ConvertMember(int index, const char* name) {
     int64_t start = 0;
     int64_t length = 0;

@@ -21,48 +21,60 @@ constexpr int EntrySize = 12;
 // The one read buffer, so that memory does not grow with the file.
 unsigned char ReadBuffer[ReadSize];
 
-bool ReadExactly(FileClass& file, void* buffer, int count) { return file.Read(buffer, count) == count; }
+// A read that fails is told apart from one that ends early: a file that ends
+// before its index is no archive, a file that cannot be read has no digest.
+enum class Piece { Read, Short, Failed };
+
+Piece ReadExactly(FileClass& file, void* buffer, int count) {
+    const int got = file.Read(buffer, count);
+    return got == count ? Piece::Read : got < 0 ? Piece::Failed : Piece::Short;
+}
 
 uint32_t LittleEndianWord(const unsigned char* bytes) {
     return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-// Hashes the archive's index entries as stored. False when the header or any
+// Hashes the archive's index entries as stored. Short when the header or any
 // part of the index does not read back in full; the file can have changed
 // since the archive reader accepted it.
-bool DigestArchiveIndex(FileClass& file, Md5& md5) {
+Piece DigestArchiveIndex(FileClass& file, Md5& md5) {
     unsigned char header[16];
     unsigned char count[4];
-    if (!ReadExactly(file, header, sizeof header) || LittleEndianWord(header) != MixMagic) {
-        return false;
+    Piece piece = ReadExactly(file, header, sizeof header);
+    if (piece != Piece::Read || LittleEndianWord(header) != MixMagic) {
+        return piece == Piece::Failed ? piece : Piece::Short;
     }
     const uint32_t indexOffset = LittleEndianWord(header + 4);
     if (indexOffset > INT32_MAX ||
-        file.Seek(static_cast<int>(indexOffset), FileClass::FromStart) != static_cast<int>(indexOffset) ||
-        !ReadExactly(file, count, sizeof count)) {
-        return false;
+        file.Seek(static_cast<int>(indexOffset), FileClass::FromStart) != static_cast<int>(indexOffset)) {
+        return Piece::Short;
+    }
+    if ((piece = ReadExactly(file, count, sizeof count)) != Piece::Read) {
+        return piece;
     }
     for (int64_t left = int64_t{LittleEndianWord(count)} * EntrySize; left > 0;) {
-        const int piece = static_cast<int>(std::min<int64_t>(left, ReadSize));
-        if (!ReadExactly(file, ReadBuffer, piece)) {
-            return false;
+        const int length = static_cast<int>(std::min<int64_t>(left, ReadSize));
+        if ((piece = ReadExactly(file, ReadBuffer, length)) != Piece::Read) {
+            return piece;
         }
-        md5.Update(ReadBuffer, piece);
-        left -= piece;
+        md5.Update(ReadBuffer, length);
+        left -= length;
     }
-    return true;
+    return Piece::Read;
 }
 
 // The size as Size gives it (its low 32 bits for very large files), then
-// every byte up to the end of the file.
-void DigestWholeFile(FileClass& file, Md5& md5) {
+// every byte up to the end of the file. False when a read fails.
+bool DigestWholeFile(FileClass& file, Md5& md5) {
     const uint32_t size = static_cast<uint32_t>(file.Size());
     const unsigned char sizeBytes[4] = {static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8),
                                         static_cast<unsigned char>(size >> 16), static_cast<unsigned char>(size >> 24)};
     md5.Update(sizeBytes, sizeof sizeBytes);
-    for (int count = file.Read(ReadBuffer, ReadSize); count > 0; count = file.Read(ReadBuffer, ReadSize)) {
+    int count = file.Read(ReadBuffer, ReadSize);
+    for (; count > 0; count = file.Read(ReadBuffer, ReadSize)) {
         md5.Update(ReadBuffer, count);
     }
+    return count == 0;
 }
 
 }  // namespace
@@ -88,15 +100,17 @@ bool DigestFile(FileFactoryClass& factory, const char* name, uint8_t digest[Md5:
         return false;
     }
     Md5 md5;
-    if (!isArchive || !DigestArchiveIndex(*file, md5)) {
+    const Piece index = isArchive ? DigestArchiveIndex(*file, md5) : Piece::Short;
+    bool digested = index == Piece::Read;
+    if (index == Piece::Short) {
         md5.Init();
         file->Seek(0, FileClass::FromStart);
-        DigestWholeFile(*file, md5);
+        digested = DigestWholeFile(*file, md5);
     }
     md5.Final(digest);
     file->Close();
     factory.ReturnFile(file);
-    return true;
+    return digested;
 }
 
 const char* PrintedFileName(const char* name) {

@@ -181,7 +181,9 @@ bool RefuseFolder(int descriptor) {
 }
 
 // read() and write() move at most about 2 GiB per call and may stop early on
-// signals; callers want the whole transfer.
+// signals; callers want the whole transfer. A transfer that fails on the way
+// fails whole: the bytes moved before the error would pass for the end of
+// the file.
 template <typename Transfer>
 int64_t TransferAll(int64_t count, Transfer transfer) {
     if (count < 0) {
@@ -196,7 +198,7 @@ int64_t TransferAll(int64_t count, Transfer transfer) {
             continue;
         }
         if (moved < 0) {
-            return done > 0 ? done : -1;
+            return -1;
         }
         if (moved == 0) {
             break;

@@ -56,7 +56,8 @@ bool ParametersFor(int rights, OpenParameters& parameters) {
 }
 
 // ReadFile and WriteFile move at most 4 GiB per call; pieces of 1 GiB keep
-// the count well inside a DWORD.
+// the count well inside a DWORD. A transfer that fails on the way fails
+// whole: the bytes moved before the error would pass for the end of the file.
 template <typename Transfer>
 int64_t TransferAll(int64_t count, Transfer transfer) {
     if (count < 0) {
@@ -68,7 +69,7 @@ int64_t TransferAll(int64_t count, Transfer transfer) {
         const DWORD piece = static_cast<DWORD>(std::min<int64_t>(count - done, 1 << 30));
         DWORD moved = 0;
         if (!transfer(done, piece, &moved)) {
-            return done > 0 ? done : -1;
+            return -1;
         }
         if (moved == 0) {
             break;

@@ -20,6 +20,7 @@ using testsupport::Exists;
 using testsupport::InfoFileName;
 using testsupport::Le32;
 using testsupport::ListFolder;
+using testsupport::MixArchive;
 using testsupport::MixWriter;
 using testsupport::ProgramResult;
 using testsupport::ReadFile;
@@ -207,6 +208,41 @@ TEST_F(ConvertCommandTest, UnreadableArchiveIsReportedWithTheNameAsTypedAndWrite
     EXPECT_FALSE(Exists(Store));
 }
 
+// Without its whole name table the archive's members are not known: no
+// package of the names that could be read is made.
+TEST_F(ConvertCommandTest, ArchiveWhoseNameTableIsCutShortIsDamagedAndWritesNothing) {
+    MixArchive beyond = MixWriter().Add("a.txt", "a").Build();
+    beyond.bytes.replace(8, 4, Le32(static_cast<uint32_t>(beyond.bytes.size()) + 100));
+    WriteFile(GameFiles + "/Beyond.mix", beyond.bytes);
+    PutGameArchive("Three.mix", MixWriter().Add("a.txt", "a").RawNameTable({std::string("a.txt\0", 6)}).NameCount(3));
+    // The last name is cut in the middle.
+    const std::string twoNames = MixWriter().Add("a.txt", "a").Add("b.txt", "b").Build().bytes;
+    WriteFile(GameFiles + "/Cut.mix", twoNames.substr(0, twoNames.size() - 3));
+    for (const std::string typed : {"Beyond.mix", "Three.mix", "Cut.mix"}) {
+        SCOPED_TRACE(typed);
+        const ProgramResult result = Convert(typed);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "The archive '" + typed + "' is damaged: its name table cannot be read whole.\r\n");
+    }
+    EXPECT_FALSE(Exists(Store));
+}
+
+// An archive named only by its extension leaves no package name; install
+// would refuse a package named "".
+TEST_F(ConvertCommandTest, ArchiveNameThatLeavesNoPackageNameIsRefusedAndWritesNothing) {
+    PutGameArchive(".mix", MixWriter().Add("a.txt", "a"));
+    PutGameArchive("sub/.mix", MixWriter().Add("a.txt", "a"));
+    for (const std::string typed : {".mix", "sub/.mix", "sub\\.mix"}) {
+        SCOPED_TRACE(typed);
+        const ProgramResult result = Convert(typed);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "The archive name '" + typed + "' gives no package name.\r\n");
+    }
+    EXPECT_FALSE(Exists(Store));
+}
+
 // Each text of the record has a 16-bit length: a longer one is refused
 // before the store is touched, rather than stored cut.
 TEST_F(ConvertCommandTest, VersionOrAuthorLongerThanTheRecordHoldsIsRefusedAndWritesNothing) {
@@ -337,15 +373,23 @@ TEST_F(ConvertCommandTest, ContentFilesAreSharedByNameAndChecksumOnly) {
     EXPECT_EQ(ReadFile(InfoPath("Two")), PackageInfo("Two", "1.0", "Jane Doe", {all[0], all[3]}));
 }
 
-// An entry at offset 0 would make the whole archive the member. A package
-// without some of its archive's members is not what was asked for, so the
-// exit code tells a script, though the rest is converted.
+// An entry at offset 0 would make the whole archive the member; one whose
+// bytes reach past the end of the archive would give a content file cut
+// short, or empty. A package without some of its archive's members is not
+// what was asked for, so the exit code tells a script, though the rest is
+// converted.
 TEST_F(ConvertCommandTest, NameTheIndexCannotGiveIsSkippedAndTheRestConverted) {
     PutGameArchive("Holes.mix", MixWriter()
                                     .Add("a.txt", "a")
                                     .AddUnindexed("Ghost.dat", "boo")
                                     .Add("Header.dat", "head")
                                     .Place("Header.dat", 0, 4)
+                                    .Add("Beyond.dat", "far")
+                                    .Place("Beyond.dat", 0x10000, 3)
+                                    .Add("Overlong.dat", "long")
+                                    .Place("Overlong.dat", 16, 0x10000)
+                                    .Add("Rest.dat", "rest")
+                                    .Place("Rest.dat", 16, 0xFFFFFFFFu)
                                     .Add("b.txt", "b"));
 
     const ProgramResult result = Convert("Holes.mix");
@@ -354,7 +398,10 @@ TEST_F(ConvertCommandTest, NameTheIndexCannotGiveIsSkippedAndTheRestConverted) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err,
               "Skipping 'Ghost.dat': not in the archive index.\r\n"
-              "Skipping 'Header.dat': its entry in the archive index is not valid.\r\n");
+              "Skipping 'Header.dat': its entry in the archive index is not valid.\r\n"
+              "Skipping 'Beyond.dat': its entry in the archive index is not valid.\r\n"
+              "Skipping 'Overlong.dat': its entry in the archive index is not valid.\r\n"
+              "Skipping 'Rest.dat': its entry in the archive index is not valid.\r\n");
     const std::vector<Member> members = {Stored("a.txt", "a"), Stored("b.txt", "b")};
     ExpectStored(members);
     EXPECT_EQ(ReadFile(InfoPath("Holes")), PackageInfo("Holes", "1.0", "Jane Doe", members));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -7,6 +8,9 @@
 #include "support/MixWriter.h"
 #include "support/RecordBytes.h"
 #include "support/TestSupport.h"
+#ifdef _WIN32
+#include "support/win32/HostCommand.h"
+#endif
 
 using testsupport::Le32;
 using testsupport::MixArchive;
@@ -163,6 +167,95 @@ TEST(VeriprintTest, ResolvesARelativeNameInTheCurrentDirectoryEvenWithSemicolons
     WriteFile(root / "c/file.txt", "wrong file");
     ExpectLine(Veriprint(root / "a;b", {"c\\file.txt"}), WholeFileDigest("in the awkward folder"), "file.txt");
 }
+
+// A file whose reads fail has no digest: a digest of the bytes before the
+// failure would pass for the file's.
+void ExpectCannotBeRead(const ProgramResult& result, const std::string& name) {
+    EXPECT_EQ(result.out, "Failed to open file '" + name + "'.\n");
+    EXPECT_EQ(result.exitCode, 1);
+}
+
+// A file the kernel refuses to read although it opens and has a size: the
+// loopback interface has no link speed to tell.
+TEST(VeriprintTest, AFileTheSystemRefusesToReadHasNoDigest) {
+#ifdef _WIN32
+    const std::string folder = "Z:\\sys\\class\\net\\lo";
+#else
+    const std::string folder = "/sys/class/net/lo";
+#endif
+    std::FILE* probe = std::fopen((folder + "/speed").c_str(), "rb");
+    char byte;
+    const bool refused = probe != nullptr && std::fread(&byte, 1, 1, probe) == 0 && std::ferror(probe) != 0;
+    if (probe != nullptr) {
+        std::fclose(probe);
+    }
+    if (!refused) {
+        GTEST_SKIP() << "this system has no " << folder << "/speed that opens but cannot be read";
+    }
+    ExpectCannotBeRead(Veriprint(folder, {"speed"}), "speed");
+}
+
+#ifdef READ_FAILURE_LIBRARY
+// Runs Veriprint on name in folder, whose reads fail from byte failAt on as
+// on a disk with a bad sector there.
+ProgramResult VeriprintOnBadSector(const std::string& folder, const std::string& name, size_t failAt) {
+#ifdef _WIN32
+    // The library is one of the host system: Wine is started from there with
+    // it loaded, and reports the failed reads to the program as Windows would.
+    // The host's output loses its trailing line feeds; a '|' after it keeps them.
+    const testsupport::HostCommandResult run = testsupport::RunHostScript(
+        "cd \"$1\" && LD_PRELOAD=\"$2\" READ_FAILURE_PATH=\"$1/$3\" READ_FAILURE_OFFSET=\"$4\" \"$5\" \"$6\" \"$3\"; "
+        "code=$?; printf '|'; exit $code",
+        {testsupport::HostPath(folder), READ_FAILURE_LIBRARY, name, std::to_string(failAt), WINE_RUN,
+         testsupport::HostPath(VERIPRINT_EXE)});
+    ProgramResult result;
+    if (run.finished && !run.output.empty() && run.output.back() == '|') {
+        result.exitCode = run.exitCode;
+        result.out = run.output.substr(0, run.output.size() - 1);
+    }
+    return result;
+#else
+    return RunProgram(VERIPRINT_EXE, {name}, folder,
+                      {"LD_PRELOAD=" READ_FAILURE_LIBRARY, "READ_FAILURE_PATH=" + folder + "/" + name,
+                       "READ_FAILURE_OFFSET=" + std::to_string(failAt), "ASAN_OPTIONS=verify_asan_link_order=0"});
+#endif
+}
+
+struct BadSectorCase {
+    const char* what;
+    std::string contents;
+    size_t failAt;
+};
+
+void PrintTo(const BadSectorCase& test, std::ostream* out) { *out << test.what; }
+
+class VeriprintBadSectorTest : public ::testing::TestWithParam<BadSectorCase> {};
+
+TEST_P(VeriprintBadSectorTest, AReadThatFailsGivesNoDigest) {
+    TempDir folder;
+    WriteFile(folder / "game.bin", GetParam().contents);
+    const ProgramResult intact = Veriprint(folder.Path(), {"game.bin"});
+    ASSERT_EQ(intact.exitCode, 0) << "the file reads whole without the failure";
+    ExpectCannotBeRead(VeriprintOnBadSector(folder.Path(), "game.bin", GetParam().failAt), "game.bin");
+}
+
+MixArchive LargeIndexArchive() {
+    MixWriter writer;
+    for (int index = 0; index < 30000; ++index) {
+        writer.Add("member" + std::to_string(index), "");
+    }
+    return writer.Build();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, VeriprintBadSectorTest,
+                         ::testing::Values(BadSectorCase{"after 300000 bytes", Pattern(400000), 300000},
+                                           BadSectorCase{"from the first byte", Pattern(1000), 0},
+                                           BadSectorCase{"in an archive's header", SmallArchive().bytes, 8},
+                                           BadSectorCase{"in an archive's index", SmallArchive().bytes,
+                                                         SmallArchive().indexOffset + 10},
+                                           BadSectorCase{"in a large index", LargeIndexArchive().bytes,
+                                                         LargeIndexArchive().indexOffset + 300000}));
+#endif
 
 TEST(VeriprintTest, HashesEveryByteOfAFileLargerThanTwoGibibytes) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
