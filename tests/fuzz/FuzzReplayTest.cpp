@@ -23,7 +23,8 @@ void PrintTo(const FuzzTarget& target, std::ostream* out) { *out << target.name;
 const FuzzTarget Targets[] = {
     {"package_record", FuzzPackageRecord},  {"package_index", FuzzPackageIndex},
     {"mix_archive", FuzzMixArchive},        {"ini_file", FuzzIniFile},
-    {"escape_url_path", FuzzEscapeUrlPath},
+    {"escape_url_path", FuzzEscapeUrlPath}, {"der_signature", FuzzDerSignature},
+    {"pem_public_key", FuzzPemPublicKey},
 };
 
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
