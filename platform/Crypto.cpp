@@ -187,27 +187,27 @@ size_t FindLine(std::string_view text, std::string_view line, size_t from) {
 // Reads a DER length after the tag at bytes[at]: the short form, or the long
 // form of one or two bytes written as short as it can be. Sets `header` to
 // the size of tag and length.
-bool ReadDerLength(const uint8_t* bytes, size_t size, size_t at, size_t& header, size_t& length) {
-    if (size - at < 2) {
+bool ReadDerLength(const uint8_t* bytes, size_t length, size_t at, size_t& header, size_t& contentLength) {
+    if (length - at < 2) {
         return false;
     }
     const uint8_t first = bytes[at + 1];
     if (first < 0x80) {
         header = 2;
-        length = first;
+        contentLength = first;
         return true;
     }
     const size_t count = first & 0x7f;
-    if (count < 1 || count > 2 || size - at < 2 + count) {
+    if (count < 1 || count > 2 || length - at < 2 + count) {
         return false;
     }
-    length = 0;
+    contentLength = 0;
     for (size_t i = 0; i < count; ++i) {
-        length = (length << 8) | bytes[at + 2 + i];
+        contentLength = (contentLength << 8) | bytes[at + 2 + i];
     }
     header = 2 + count;
     const size_t shortest = count == 1 ? 0x80 : 0x100;
-    return length >= shortest;
+    return contentLength >= shortest;
 }
 
 // Reads one positive INTEGER of at most 32 significant bytes at bytes[at]
