@@ -45,8 +45,8 @@ public:
 
     // Reads the first PEM "PUBLIC KEY" block of the text (as `openssl pkey
     // -pubout` prints it). False, and no key held, unless it is a P-256 key
-    // of the named curve with an uncompressed point, which is the form that
-    // tool prints.
+    // of the named curve with an uncompressed point (the form that tool
+    // prints) that lies on the curve.
     [[nodiscard]] bool ReadPem(std::string_view text);
     // The key's SubjectPublicKeyInfo in DER form, empty when none is held.
     const std::vector<uint8_t>& Der() const { return der; }
