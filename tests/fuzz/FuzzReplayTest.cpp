@@ -24,6 +24,7 @@ const FuzzTarget Targets[] = {
     {"package_record", FuzzPackageRecord},  {"package_index", FuzzPackageIndex},
     {"mix_archive", FuzzMixArchive},        {"ini_file", FuzzIniFile},
     {"escape_url_path", FuzzEscapeUrlPath}, {"manifest", FuzzManifest},
+    {"der_signature", FuzzDerSignature},    {"pem_public_key", FuzzPemPublicKey},
 };
 
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {
