@@ -47,7 +47,8 @@ bool FlatFilesystem::SyncFolder(const char* path) {
 }
 
 bool FlatFilesystem::HasFileOfSize(const char* path, int64_t size) {
-    return platform::PathFileSize(GetFullPath(path)) == size;
+    // A missing file's size reads as -1, which no file has.
+    return size >= 0 && platform::PathFileSize(GetFullPath(path)) == size;
 }
 
 bool FlatFilesystem::ListFolder(const char* path, std::vector<std::string>& names) {

@@ -132,3 +132,12 @@ bool Package::Save(ChunkWriter& writer) const {
 }
 
 bool Package::HasId(uint32_t id) const { return !name.IsEmpty() && HashName(name) == id; }
+
+bool Package::HasPossibleSizes() const {
+    for (int index = 0; index < files.Count(); ++index) {
+        if (files[index].size < 0) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -156,6 +156,10 @@ public:
     // True when the record describes the package `id`: its name is not empty
     // and has that name hash. A record read for a package must pass this.
     bool HasId(uint32_t id) const;
+    // True when every listed size is one a file can have (not negative as a
+    // 32-bit number); a record that lists another cannot be fetched or
+    // checked, and is never registered or downloaded.
+    bool HasPossibleSizes() const;
     const StringClass& GetVersion() const { return version; }
     const StringClass& GetAuthor() const { return author; }
     int32_t GetRevision() const { return revision; }

@@ -376,7 +376,7 @@ Package* PackageManager::AddPackageInfo(FileClass& file, uint32_t id) {
     }
     ChunkReader reader(&file);
     Package* package = new (std::nothrow) Package(reader);
-    if (package == nullptr || !package->HasId(id) || !packages.Add(package)) {
+    if (package == nullptr || !package->HasId(id) || !package->HasPossibleSizes() || !packages.Add(package)) {
         delete package;
         return nullptr;
     }

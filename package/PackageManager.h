@@ -78,8 +78,9 @@ public:
     // without a record still adds a package; null only when memory ran out.
     Package* AddPackage(ChunkReader& reader);
     // Reads a package-info file from its start and appends its record only
-    // when the file is not cut short (Package::IsCutShort) and the record
-    // describes the package `id` (Package::HasId); null otherwise. Install and
+    // when the file is not cut short (Package::IsCutShort), the record
+    // describes the package `id` (Package::HasId) and lists only sizes a file
+    // can have (Package::HasPossibleSizes); null otherwise. Install and
     // download both register packages through it.
     Package* AddPackageInfo(FileClass& file, uint32_t id);
     // Takes the package out of the list, keeping the order of the others; the
