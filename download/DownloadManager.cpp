@@ -1,5 +1,7 @@
 #include "download/DownloadManager.h"
 
+#include <algorithm>
+
 #include "download/InternetHandle.h"
 
 DownloadManager* DownloadManager::GetInstance() {
@@ -29,8 +31,8 @@ void DownloadManager::StartWorker() {
     ScopedLock guard(lock);
     workerFailed = !started;
     if (workerFailed) {
-        for (int index = 0; index < tasks.Count(); ++index) {
-            tasks[index]->state = DownloadTask::Finished;
+        for (DownloadTask* task : tasks) {
+            task->state = DownloadTask::Finished;
         }
     }
 }
@@ -46,23 +48,25 @@ void DownloadManager::AddTask(DownloadTask* task) {
     if (workerFailed) {
         task->state = DownloadTask::Finished;
     }
-    tasks.Add(task);
+    tasks.push_back(task);
     platform::SetEvent(worker.wakeEvent);
 }
 
 void DownloadManager::Update() {
     ScopedLock guard(lock);
     // Tasks that a Complete adds lie beyond the walked range and wait for the
-    // next pass.
-    for (int index = tasks.Count() - 1; index >= 0; --index) {
+    // next pass. A completed task's slot is emptied, and the empty slots go
+    // at the end.
+    for (size_t index = tasks.size(); index-- > 0;) {
         DownloadTask* task = tasks[index];
         if (task->state != DownloadTask::Finished) {
             continue;
         }
         task->Complete();
         task->Release();
-        tasks.Delete(index);
+        tasks[index] = nullptr;
     }
+    tasks.erase(std::remove(tasks.begin(), tasks.end(), nullptr), tasks.end());
 }
 
 void DownloadManager::Shutdown() {
@@ -70,10 +74,9 @@ void DownloadManager::Shutdown() {
     ScopedLock guard(lock);
     // A Complete may queue further tasks; they are completed here as well
     // rather than dropped with their reference.
-    while (tasks.Count() > 0) {
-        const int last = tasks.Count() - 1;
-        DownloadTask* task = tasks[last];
-        tasks.Delete(last);
+    while (!tasks.empty()) {
+        DownloadTask* task = tasks.back();
+        tasks.pop_back();
         task->Complete();
         task->Release();
     }
@@ -96,8 +99,7 @@ bool DownloadManager::WaitForIdleWorker(int timeoutMilliseconds) {
 
 void DownloadManager::OnWorkerReady(ThreadPoolWorker<DownloadTask>* readyWorker) {
     ScopedLock guard(lock);
-    for (int index = 0; index < tasks.Count(); ++index) {
-        DownloadTask* task = tasks[index];
+    for (DownloadTask* task : tasks) {
         if (task->state != DownloadTask::Queued) {
             continue;
         }

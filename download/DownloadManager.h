@@ -1,10 +1,11 @@
 #pragma once
 
+#include <vector>
+
 #include "download/DownloadTask.h"
 #include "download/ThreadPoolWorker.h"
 #include "download/ThreadPoolWorkerObserver.h"
 #include "foundation/CriticalSection.h"
-#include "foundation/SimpleVecClass.h"
 
 // The process-wide scheduler of download tasks: one worker thread runs the
 // transfers one at a time in the order added; the thread that calls Update
@@ -46,7 +47,9 @@ private:
     void StopWorker();
 
     CriticalSection lock;
-    SimpleDynVecClass<DownloadTask*> tasks;
+    // In the order added. Finished tasks leave it in one pass per Update, so
+    // that a queue of many tasks is not shifted once for each.
+    std::vector<DownloadTask*> tasks;
     ThreadPoolWorker<DownloadTask> worker;
     bool workerFailed = false;
     // Auto-reset; raised on the worker each time it finds no queued task.

@@ -14,10 +14,13 @@ void DownloadTask::Run() {
         if (platform::QueryHttpStatus(handle->Get(), &status) && status == 200) {
             uint32_t length = 0;
             // Without a Content-Length the preset size stays.
-            if (platform::QueryHttpContentLength(handle->Get(), &length)) {
-                totalSize = length;
+            const bool announced = platform::QueryHttpContentLength(handle->Get(), &length);
+            if (!announced || AcceptsLength(length)) {
+                if (announced) {
+                    totalSize = length;
+                }
+                ReceiveBody(handle);
             }
-            ReceiveBody(handle);
         }
         delete handle;
     }

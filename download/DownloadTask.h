@@ -26,6 +26,9 @@ public:
     virtual void OnStart() = 0;
     virtual void OnFinish() = 0;
     virtual void OnData(const char* data, int length) = 0;
+    // Worker thread: the Content-Length of a 200 answer, before it becomes
+    // totalSize. False refuses the body: the transfer fails unread.
+    virtual bool AcceptsLength(uint32_t) const { return true; }
     // Polling thread: tells every observer whether the transfer succeeded.
     // Subclasses act on the result first, then call this.
     virtual void Complete();

@@ -12,13 +12,12 @@ char LowerAscii(char character) {
 }
 
 // Store paths name the same file whatever their letter case.
-bool SamePath(const char* first, const char* second) {
-    for (; *first != 0 && *second != 0; ++first, ++second) {
-        if (LowerAscii(*first) != LowerAscii(*second)) {
-            return false;
-        }
+std::string PathKey(const char* path) {
+    std::string key(path);
+    for (char& character : key) {
+        character = LowerAscii(character);
     }
-    return *first == *second;
+    return key;
 }
 
 }  // namespace
@@ -58,19 +57,26 @@ PackageFileDownloadTask* DownloadTaskRegistry::AcquireFileTask(const PackageFile
                                                                const char* repositoryUrl,
                                                                DownloadTaskObserver<PackageFileDownloadTask>* observer,
                                                                bool partNameTaken) {
-    const StringClass contentPath = GetDirectoryStructure().GetContentFilePath(fileInfo);
-    for (int index = 0; index < fileTasks.Count(); ++index) {
-        PackageFileDownloadTask* task = fileTasks[index];
-        if (!task->IsFinished() && SamePath(task->GetContentPath(), contentPath)) {
-            task->AddObserver(observer);
-            return task;
-        }
+    PackageFileDownloadTask*& shared = sharedFileTasks[PathKey(GetDirectoryStructure().GetContentFilePath(fileInfo))];
+    if (shared != nullptr && !shared->IsFinished()) {
+        shared->AddObserver(observer);
+        return shared;
     }
-    PackageFileDownloadTask* task = new PackageFileDownloadTask(repositoryUrl, fileInfo, partNameTaken);
-    fileTasks.Add(task);
-    task->AddObserver(observer);
-    DownloadManager::GetInstance()->AddTask(task);
-    return task;
+    // A finished task of the path is no longer shared; it stays in fileTasks
+    // until its observers leave.
+    shared = new PackageFileDownloadTask(repositoryUrl, fileInfo, partNameTaken);
+    fileTasks.insert(shared);
+    shared->AddObserver(observer);
+    DownloadManager::GetInstance()->AddTask(shared);
+    return shared;
 }
 
-void DownloadTaskRegistry::RemoveFileTask(PackageFileDownloadTask* task) { fileTasks.Delete(task); }
+void DownloadTaskRegistry::RemoveFileTask(PackageFileDownloadTask* task) {
+    if (fileTasks.erase(task) == 0) {
+        return;
+    }
+    const auto shared = sharedFileTasks.find(PathKey(task->GetContentPath()));
+    if (shared != sharedFileTasks.end() && shared->second == task) {
+        sharedFileTasks.erase(shared);
+    }
+}

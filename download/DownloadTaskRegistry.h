@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "download/DownloadTaskObserver.h"
 #include "foundation/SimpleVecClass.h"
@@ -39,9 +42,14 @@ public:
     void RemoveFileTask(PackageFileDownloadTask* task);
 
     int GetPackageTaskCount() const { return packageTasks.Count(); }
-    int GetFileTaskCount() const { return fileTasks.Count(); }
+    int GetFileTaskCount() const { return static_cast<int>(fileTasks.size()); }
 
 private:
     SimpleDynVecClass<PackageDownloadTask*> packageTasks;
-    SimpleDynVecClass<PackageFileDownloadTask*> fileTasks;
+    // A package may list a hundred thousand files, so finding the task of a
+    // path must not walk the others. Every live file task is in fileTasks;
+    // sharedFileTasks holds, under its ASCII-lower-cased content path, the
+    // latest task made for each path, which is shared while it is unfinished.
+    std::unordered_set<PackageFileDownloadTask*> fileTasks;
+    std::unordered_map<std::string, PackageFileDownloadTask*> sharedFileTasks;
 };

@@ -96,6 +96,12 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
     DirectoryStructure& layout = GetDirectoryStructure();
     DurableBatch& batch = GetContentBatch();
     DownloadTaskRegistry* registry = DownloadTaskRegistry::GetInstance();
+    // A size no file can have can be neither fetched nor checked; the index
+    // may still hold such a record from before they were refused.
+    if (!package.HasPossibleSizes()) {
+        Announce(false);
+        return;
+    }
     std::unordered_set<std::string> listed;
     for (int index = 0; index < package.GetFileCount(); ++index) {
         listed.insert(layout.GetContentFilePath(package.GetFileInfo(index)).Peek());

@@ -13,7 +13,8 @@ PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, cons
       contentPath(GetDirectoryStructure().GetContentFilePath(fileInfo)),
       partPath(GetDirectoryStructure().GetContentPartPath(fileInfo, partNameTaken)),
       partFile(GetStoreFilesystem().GetFile(partPath)),
-      listedCrc(fileInfo.crc) {
+      listedCrc(fileInfo.crc),
+      listedSize(static_cast<uint32_t>(fileInfo.size)) {
     url = FormatString("%s/%s", EscapeUrlBase(repositoryUrl).Peek(), EscapeUrlPath(contentPath).Peek());
     totalSize = static_cast<uint32_t>(fileInfo.size);
 }
@@ -29,10 +30,15 @@ void PackageFileDownloadTask::OnStart() {
     pacer.Reset();
 }
 
+// More than the listed size is never the listed file.
+bool PackageFileDownloadTask::AcceptsLength(uint32_t length) const { return length <= listedSize; }
+
 void PackageFileDownloadTask::OnData(const char* data, int length) {
-    // A block that does not reach the disk whole (a full disk) spoils the
-    // file, so the transfer ends there as a failure.
-    if (partFile->Write(data, length) != length) {
+    // A body that goes past the listed size (one without a Content-Length
+    // that does not end) is stopped there, and its last block not written. A
+    // block that does not reach the disk whole (a full disk) spoils the file,
+    // so the transfer ends there as a failure too.
+    if (static_cast<uint32_t>(receivedSize.load()) > listedSize || partFile->Write(data, length) != length) {
         cancelled = true;
     } else {
         pacer.Wrote(*partFile, length);
@@ -52,14 +58,14 @@ void PackageFileDownloadTask::OnFinish() {
 // The content path must only ever name the complete file the package lists:
 // every package that lists the same CRC-32 and name shares it. A body
 // without a Content-Length ends when the connection closes, which a broken
-// connection does too; such a body must have the size the package-info file
-// lists (the total kept when the server announced none). A server may also
-// announce a wrong length or serve another file under the name, which only
-// the listed checksum shows. The file then waits in the content batch for
+// connection does too, and one announced may be shorter than listed; either
+// must have the size the package-info file lists. A server may also serve
+// another file of that size under the name, which only the listed checksum
+// shows. The file then waits in the content batch for
 // its name, which it gets once its data is on the disk.
 bool PackageFileDownloadTask::HoldPartFile() {
     const uint32_t received = static_cast<uint32_t>(receivedSize.load());
-    if (received != totalSize.load() || receivedCrc.Value() != listedCrc) {
+    if (received != listedSize || receivedCrc.Value() != listedCrc) {
         return false;
     }
     return GetContentBatch().Hold(*partFile, partPath, contentPath, received);

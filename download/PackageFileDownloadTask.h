@@ -23,6 +23,7 @@ public:
     void OnStart() override;
     void OnFinish() override;
     void OnData(const char* data, int length) override;
+    bool AcceptsLength(uint32_t length) const override;
     void Complete() override;
 
     const StringClass& GetContentPath() const { return contentPath; }
@@ -37,6 +38,9 @@ private:
     StringClass partPath;
     FileClass* partFile;
     uint32_t listedCrc;
+    // The size the package lists, which alone makes the file whole; totalSize
+    // is only the progress total, which the server's Content-Length replaces.
+    uint32_t listedSize;
     Crc32 receivedCrc;
     WriteBackPacer pacer;
     bool finished = false;

@@ -139,3 +139,12 @@ StringClass DescribeHeldIdentifier(const char* name, const char* holder) {
     return FormatString("Package '%s' cannot be used: its identifier %08x belongs to package '%s'.", name,
                         static_cast<unsigned>(HashName(name)), holder);
 }
+
+bool Package::HasPossibleSizes() const {
+    for (int index = 0; index < files.Count(); ++index) {
+        if (files[index].size < 0) {
+            return false;
+        }
+    }
+    return true;
+}

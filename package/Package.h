@@ -158,6 +158,10 @@ public:
     // identifier (one is easily made) is another package, so a record read
     // for a package must pass this.
     bool HasName(const char* name) const;
+    // True when every listed size is one a file can have (not negative as a
+    // 32-bit number); a record that lists another cannot be fetched or
+    // checked, and is never registered or downloaded.
+    bool HasPossibleSizes() const;
     const StringClass& GetVersion() const { return version; }
     const StringClass& GetAuthor() const { return author; }
     int32_t GetRevision() const { return revision; }

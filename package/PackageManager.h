@@ -80,8 +80,9 @@ public:
     // without a record still adds a package; null only when memory ran out.
     Package* AddPackage(ChunkReader& reader);
     // Reads a package-info file from its start and appends its record only
-    // when the file is not cut short (Package::IsCutShort) and the record is
-    // the package `name` (Package::HasName); null otherwise, with the name
+    // when the file is not cut short (Package::IsCutShort), the record is the
+    // package `name` (Package::HasName) and lists only sizes a file can have
+    // (Package::HasPossibleSizes); null otherwise, with the name
     // the record gives in `recordName` (empty for none). Install and download
     // both register packages through it.
     Package* AddPackageInfo(FileClass& file, const char* name, StringClass& recordName);

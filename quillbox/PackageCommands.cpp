@@ -86,7 +86,7 @@ int RunInstall(const char* packageName) {
     file->Close();
     store.ReturnFile(file);
     if (package == nullptr) {
-        if (!recordName.IsEmpty() && HashName(recordName) == id) {
+        if (!recordName.IsEmpty() && !EqualsIgnoringAsciiCase(recordName, packageName) && HashName(recordName) == id) {
             PrintError("%s\r\n", DescribeHeldIdentifier(packageName, recordName).Peek());
         } else {
             PrintError("The package-info file '%s' does not describe package '%s'.\r\n", path.Peek(), packageName);

@@ -434,6 +434,66 @@ TEST_F(DownloadCommandTest, InfoFileBeyondSixtyFourMebibytesFailsWhereItPassesTh
     EXPECT_EQ(Listing(), "No packages are installed.\r\n");
 }
 
+// The listed size is all a content file may be: a body that goes past it
+// (one without a Content-Length that does not end, one announced as
+// 4 GiB - 1, one announced honestly for more bytes than listed, with the
+// listed checksum) is stopped
+// within a block of it and stored nowhere, and a refused length never
+// becomes the progress total.
+TEST_F(DownloadCommandTest, ContentFileBeyondItsListedSizeFailsWithinABlockOfIt) {
+    constexpr uint64_t Block = 32768;
+    const ContentFile field{"field.map", Pattern(40 * 1024 + 7, 17)};
+    const ContentFile longer{"longer.map", Pattern(1000, 19), 10};
+    const struct {
+        const ContentFile& file;
+        const char* fault;
+    } cases[] = {{field, "endless"}, {field, "vast"}, {longer, "none"}};
+    // ("none" is no word of the server's: the file is served as it is.)
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.fault);
+        std::filesystem::remove_all(StoreOf(Folder));
+        const std::string info = repository->Publish("Maps", {Readme, test.file});
+        repository->SetFault(test.file, test.fault);
+        const uint64_t listed = test.file.listedSize >= 0 ? test.file.listedSize : test.file.bytes.size();
+        const uint64_t total = info.size() + Readme.bytes.size() + listed;
+        const Progress last = ExpectFailure("Maps", url);
+        EXPECT_EQ(last.total, total);
+        EXPECT_LE(last.received, total + Block);
+        EXPECT_FALSE(Exists(StoredFile(test.file)));
+        EXPECT_EQ(Listing(), Listed);
+    }
+}
+
+// No file has a size beyond 2 GiB - 1, so a record that lists one is
+// refused by download and install alike. One already in the index stays
+// installed, but nothing is fetched for it.
+TEST_F(DownloadCommandTest, RecordListingASizeNoFileCanHaveIsRefused) {
+    for (const int64_t size : {int64_t{0xFFFFFFFF}, int64_t{0x80000000}}) {
+        SCOPED_TRACE(size);
+        const ContentFile impossible{Readme.name, Readme.bytes, size};
+        repository->Publish("Maps", {Readme, Rules});
+        const std::string info = repository->PutInfo("Maps", repositorytest::PackageInfo("Maps", {impossible, Rules}));
+        std::filesystem::remove_all(StoreOf(Folder));
+        ExpectFailure("Maps", url);
+        EXPECT_EQ(Listing(), "No packages are installed.\r\n");
+
+        const std::string infoPath = StoreOf(Folder) + "/packages/" + testsupport::InfoFileName("Maps");
+        testsupport::WriteFile(infoPath, info);
+        const ProgramResult install = Run({"install", "Maps"});
+        EXPECT_EQ(install.exitCode, 1);
+        EXPECT_EQ(install.err, "The package-info file 'packages/" + testsupport::InfoFileName("Maps") +
+                                   "' does not describe package 'Maps'.\r\n");
+        EXPECT_EQ(Listing(), "No packages are installed.\r\n");
+
+        std::filesystem::remove_all(StoreOf(Folder));
+        testsupport::WriteFile(StoreOf(Folder) + "/packages.dat", testsupport::IndexEntry(info));
+        ExpectFailure("Maps", url);
+        EXPECT_EQ(Listing(), Listed);
+        EXPECT_FALSE(Exists(StoredFile(Readme)));
+        EXPECT_FALSE(Exists(StoredFile(Rules)));
+    }
+}
+
 // The shapes of store that users have: one that has only ever downloaded
 // (no packages/ folder), one whose content folder went missing, and one that
 // also holds a converted package that is not installed. Uninstall must leave

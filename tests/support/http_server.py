@@ -20,6 +20,7 @@ such as http://127.0.0.1:PORT/_nolength/repo:
   /_endless/PATH      the file without Content-Length, then zero bytes until the client
                       goes (1 GiB in all at most)
   /_huge/PATH         announces 1 GiB and sends the file, then zero bytes until the client goes
+  /_vast/PATH         as /_huge/, announcing 4 GiB - 1 (the largest length of 32 bits)
   /_redirect/PATH     302 to /PATH
   /_loop/PATH         302 to itself, for ever
   /_agent             the request's User-Agent as the body
@@ -27,7 +28,7 @@ such as http://127.0.0.1:PORT/_nolength/repo:
 
 A single file can carry a fault of its own: a file NAME.fault next to NAME
 holding one of the words nolength, drop, reset, slow, stall, extra, short, endless,
-huge.
+huge, vast.
 
 With --code-page NAME the bytes of a URL's path stand for characters of that
 code page instead of UTF-8: a test running on Windows writes the served files
@@ -50,11 +51,12 @@ import threading
 import time
 import urllib.parse
 
-FAULT_WORDS = ("nolength", "drop", "reset", "slow", "stall", "extra", "short", "endless", "huge")
+FAULT_WORDS = ("nolength", "drop", "reset", "slow", "stall", "extra", "short", "endless", "huge", "vast")
 SLOW_BLOCK = 1024
 SLOW_PAUSE = 0.05
 EXTRA_BYTES = 100
 HUGE_LENGTH = 1 << 30
+VAST_LENGTH = (1 << 32) - 1
 ZERO_BLOCK = bytes(64 * 1024)
 
 stopping = threading.Event()
@@ -159,9 +161,11 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_header("Content-Length", str(len(data) - min(EXTRA_BYTES, len(data) // 4)))
         elif word == "huge":
             self.send_header("Content-Length", str(HUGE_LENGTH))
+        elif word == "vast":
+            self.send_header("Content-Length", str(VAST_LENGTH))
         elif word not in ("nolength", "endless"):
             self.send_header("Content-Length", str(len(data)))
-        if word in ("nolength", "drop", "reset", "extra", "short", "stall", "endless", "huge"):
+        if word in ("nolength", "drop", "reset", "extra", "short", "stall", "endless", "huge", "vast"):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
@@ -187,7 +191,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         elif word == "stall":
             self.wfile.flush()
             stopping.wait()
-        elif word in ("endless", "huge"):
+        elif word in ("endless", "huge", "vast"):
             # Ends with an error once the client has closed the connection.
             self.wfile.write(data)
             sent = len(data)
