@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* ContentFolder = "files";
 constexpr const char* PackageInfoFolder = "packages";
+constexpr const char* RepositoryFolder = "repositories";
 constexpr const char* PartSuffix = ".part";
 
 // The part name of a long content file name keeps this much of it, which
@@ -47,6 +48,16 @@ StringClass DirectoryStructure::GetPackageInfoPath(const char* fileName) {
 }
 
 StringClass DirectoryStructure::GetContentFolder() { return StringClass(ContentFolder); }
+
+StringClass DirectoryStructure::GetRepositoryFolder() { return StringClass(RepositoryFolder); }
+
+StringClass DirectoryStructure::GetRepositoryKeysPath(const char* repositoryName) {
+    return FormatString("%s/%s.keys", RepositoryFolder, repositoryName);
+}
+
+StringClass DirectoryStructure::GetRepositoryManifestPath(const char* repositoryName) {
+    return FormatString("%s/%s.manifest", RepositoryFolder, repositoryName);
+}
 
 StringClass DirectoryStructure::GetPackageInfoFolder() { return StringClass(PackageInfoFolder); }
 

@@ -25,6 +25,12 @@ public:
 
     // "files" and "packages".
     StringClass GetContentFolder();
+    // "repositories": what the store knows of trusted repositories.
+    StringClass GetRepositoryFolder();
+    // "repositories/%s.keys" and "repositories/%s.manifest" with the
+    // repository's name in the store (RepositoryTrust).
+    StringClass GetRepositoryKeysPath(const char* repositoryName);
+    StringClass GetRepositoryManifestPath(const char* repositoryName);
     StringClass GetPackageInfoFolder();
     // "%08x.kpi" with the package identifier.
     static StringClass GetPackageInfoFileName(uint32_t packageId);

@@ -26,6 +26,8 @@ const CommandEntry Commands[] = {
     {"uninstall", 3, "Usage: uninstall <packageName>\r\n", true, [](char** argv) { return RunUninstall(argv[2]); }},
     {"download", 4, "Usage: download <packageName> <repositoryUrl>\r\n", true,
      [](char** argv) { return RunDownload(argv[2], argv[3]); }},
+    {"trust", 4, "Usage: trust <repositoryUrl> <publicKeyFile>\r\n", false,
+     [](char** argv) { return RunTrust(argv[2], argv[3]); }},
     {"verify", 2, "", true, [](char**) { return RunVerify(); }},
 };
 
@@ -37,6 +39,7 @@ void PrintHelp() {
     PrintError("install <packageName>\r\n");
     PrintError("uninstall <packageName>\r\n");
     PrintError("download <packageName> <repositoryUrl>\r\n");
+    PrintError("trust <repositoryUrl> <publicKeyFile>\r\n");
     PrintError("verify\r\n");
     PrintError("\r\n");
     PrintError("See %s for detailed documentation.\r\n", "http://quillbox.example/r/quillbox");

@@ -7,6 +7,7 @@ int RunInstall(const char* packageName);
 int RunUninstall(const char* packageName);
 int RunDownload(const char* packageName, const char* repositoryUrl);
 int RunConvert(const char* mixFile, const char* version, const char* authorName);
+int RunTrust(const char* repositoryUrl, const char* publicKeyFile);
 int RunVerify();
 
 // Loads the package index for a command that uses it; false, after saying so

@@ -17,6 +17,7 @@ const std::string HelpText =
     "install <packageName>\r\n"
     "uninstall <packageName>\r\n"
     "download <packageName> <repositoryUrl>\r\n"
+    "trust <repositoryUrl> <publicKeyFile>\r\n"
     "verify\r\n"
     "\r\n"
     "See http://quillbox.example/r/quillbox for detailed documentation.\r\n"
