@@ -56,7 +56,8 @@ void DownloadTaskRegistry::ReleasePackageTask(DownloadTaskObserver<PackageDownlo
 PackageFileDownloadTask* DownloadTaskRegistry::AcquireFileTask(const PackageFileInfo& fileInfo,
                                                                const char* repositoryUrl,
                                                                DownloadTaskObserver<PackageFileDownloadTask>* observer,
-                                                               bool partNameTaken) {
+                                                               bool partNameTaken,
+                                                               const platform::Sha256Digest* signedDigest) {
     PackageFileDownloadTask*& shared = sharedFileTasks[PathKey(GetDirectoryStructure().GetContentFilePath(fileInfo))];
     if (shared != nullptr && !shared->IsFinished()) {
         shared->AddObserver(observer);
@@ -64,7 +65,7 @@ PackageFileDownloadTask* DownloadTaskRegistry::AcquireFileTask(const PackageFile
     }
     // A finished task of the path is no longer shared; it stays in fileTasks
     // until its observers leave.
-    shared = new PackageFileDownloadTask(repositoryUrl, fileInfo, partNameTaken);
+    shared = new PackageFileDownloadTask(repositoryUrl, fileInfo, partNameTaken, signedDigest);
     fileTasks.insert(shared);
     shared->AddObserver(observer);
     DownloadManager::GetInstance()->AddTask(shared);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Crypto.h"
+
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -34,10 +36,11 @@ public:
     // Joins the unfinished download of the same content path (letter case
     // ignored) or creates and queues one, with the observer attached. A new
     // one fetches into the part file that DirectoryStructure names for
-    // partNameTaken.
+    // partNameTaken, and checks the signed digest when there is one.
     PackageFileDownloadTask* AcquireFileTask(const PackageFileInfo& fileInfo, const char* repositoryUrl,
                                              DownloadTaskObserver<PackageFileDownloadTask>* observer,
-                                             bool partNameTaken = false);
+                                             bool partNameTaken = false,
+                                             const platform::Sha256Digest* signedDigest = nullptr);
     // Forgets a file task that nobody observes any more.
     void RemoveFileTask(PackageFileDownloadTask* task);
 

@@ -1,10 +1,14 @@
 #include "download/PackageDownloadTask.h"
 
+#include <ctime>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "download/DownloadManager.h"
 #include "download/DownloadTaskRegistry.h"
+#include "download/EscapeUrlPath.h"
+#include "download/MemoryDownloadTask.h"
 #include "foundation/HashName.h"
 #include "package/ContentFileCheck.h"
 #include "package/DirectoryStructure.h"
@@ -12,11 +16,19 @@
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
+#include "package/RepositoryTrust.h"
 
 PackageDownloadTask::PackageDownloadTask(const char* packageName, const char* repositoryUrl)
     : packageName(packageName), packageId(HashName(packageName)), repositoryUrl(repositoryUrl) {}
 
 PackageDownloadTask::~PackageDownloadTask() {
+    for (MemoryDownloadTask* task : {manifestTask, signatureTask}) {
+        if (task != nullptr) {
+            task->RemoveObserver(AsManifestObserver());
+            task->cancelled = true;
+            task->Release();
+        }
+    }
     if (infoTask != nullptr) {
         infoTask->RemoveObserver(AsInfoObserver());
         if (infoTask->GetObserverCount() == 0) {
@@ -40,14 +52,91 @@ void PackageDownloadTask::Start() {
         return;
     }
     started = true;
-    const Package* package = PackageManager::GetInstance().FindPackage(packageId);
-    if (package == nullptr) {
-        infoTask = StartInfoDownload(AsInfoObserver());
-    } else if (!package->HasName(packageName)) {
-        Refuse(DescribeHeldIdentifier(packageName, package->GetName()));
-    } else {
-        DownloadFiles(*package);
+    std::vector<std::vector<uint8_t>> keys;
+    if (!RepositoryTrust(GetStoreFilesystem(), GetDirectoryStructure()).ReadKeys(repositoryUrl, keys)) {
+        Refuse("Could not read the keys that the store trusts for the repository.");
+        return;
     }
+    if (keys.empty()) {
+        StartPackage();
+        return;
+    }
+    // Nothing of a trusted repository enters the store before its signed
+    // manifest has been checked.
+    trustedKeys = std::move(keys);
+    manifestTask = StartMemoryDownload("manifest.txt", RepositoryManifest::MaximumSize);
+    signatureTask = StartMemoryDownload("manifest.sig", SignedManifestCheck::MaximumSignatureFileSize);
+}
+
+MemoryDownloadTask* PackageDownloadTask::StartMemoryDownload(const char* fileName, size_t maximumSize) {
+    const StringClass fileUrl = FormatString("%s/%s", EscapeUrlBase(repositoryUrl).Peek(), fileName);
+    MemoryDownloadTask* task = new MemoryDownloadTask(fileUrl, maximumSize);
+    task->AddObserver(AsManifestObserver());
+    DownloadManager::GetInstance()->AddTask(task);
+    return task;
+}
+
+void PackageDownloadTask::OnDownloadFinished(MemoryDownloadTask* task, bool succeeded) {
+    if (finished) {
+        return;
+    }
+    if (!succeeded) {
+        Refuse(FormatString("Could not fetch '%s'.", WithoutPassword(task->url).Peek()));
+        return;
+    }
+    if (++manifestPartsArrived == 2) {
+        CheckSignedManifest();
+    }
+}
+
+// The accepted manifest is durable before anything it lists is used, so that
+// a store never goes back to an older one after a power cut.
+void PackageDownloadTask::CheckSignedManifest() {
+    RepositoryTrust trust(GetStoreFilesystem(), GetDirectoryStructure());
+    std::string accepted;
+    if (!trust.ReadAcceptedManifest(repositoryUrl, accepted)) {
+        Refuse("Could not read the manifest that the store accepted last from the repository.");
+        return;
+    }
+    StringClass reason;
+    if (!signedManifest.Check(trustedKeys, manifestTask->GetBody(), signatureTask->GetBody(), accepted,
+                              static_cast<int64_t>(std::time(nullptr)), reason)) {
+        Refuse(reason);
+        return;
+    }
+    if (signedManifest.IsNewer() && !trust.KeepAcceptedManifest(repositoryUrl, manifestTask->GetBody())) {
+        Refuse("Could not keep the repository's manifest in the store.");
+        return;
+    }
+    trusted = true;
+    StartPackage();
+}
+
+void PackageDownloadTask::StartPackage() {
+    const Package* package = PackageManager::GetInstance().FindPackage(packageId);
+    if (package != nullptr && !package->HasName(packageName)) {
+        Refuse(DescribeHeldIdentifier(packageName, package->GetName()));
+        return;
+    }
+    if (!trusted) {
+        if (package == nullptr) {
+            infoTask = StartInfoDownload(AsInfoObserver());
+        } else {
+            DownloadFiles(*package);
+        }
+        return;
+    }
+    // An installed package of a trusted repository is checked against the
+    // signed package-info file as well.
+    const StringClass infoPath =
+        GetDirectoryStructure().GetPackageInfoPath(DirectoryStructure::GetPackageInfoFileName(packageId));
+    const platform::Sha256Digest* digest = signedManifest.GetManifest().Find(infoPath.Peek());
+    if (digest == nullptr) {
+        Refuse(FormatString("The signed manifest does not list '%s'.", infoPath.Peek()));
+        return;
+    }
+    infoTask = StartInfoDownload(AsInfoObserver());
+    infoTask->RequireSignedDigest(*digest, package);
 }
 
 PackageInfoDownloadTask* PackageDownloadTask::StartInfoDownload(
@@ -64,12 +153,13 @@ PackageInfoDownloadTask* PackageDownloadTask::StartInfoDownload(
 // size is another package's whole file that this listing disagrees with: a
 // forged checksum must not replace it, so the download fails. The batch is
 // begun before any file task writes.
-bool PackageDownloadTask::NeedsFetch(const PackageFileInfo& fileInfo, const StringClass& path, bool& fetch) {
+bool PackageDownloadTask::NeedsFetch(const PackageFileInfo& fileInfo, const StringClass& path,
+                                     const platform::Sha256Digest* signedDigest, bool& fetch) {
     if (GetContentBatch().Holds(path)) {
         fetch = false;
         return true;
     }
-    const ContentFileReport report = CheckContentFile(GetStoreFilesystem(), path, fileInfo);
+    const ContentFileReport report = CheckContentFile(GetStoreFilesystem(), path, fileInfo, signedDigest);
     switch (report.state) {
         case ContentFileState::Missing:
         case ContentFileState::Damaged:
@@ -83,6 +173,12 @@ bool PackageDownloadTask::NeedsFetch(const PackageFileInfo& fileInfo, const Stri
                 FormatString("The store's content file '%s' has the checksum of its name at %lld bytes; the package "
                              "lists it at %d.",
                              path.Peek(), static_cast<long long>(report.size), static_cast<int>(fileInfo.size)));
+            return false;
+        case ContentFileState::OtherBytes:
+            Refuse(
+                FormatString("The store's content file '%s' has the checksum of its name but not the SHA-256 that "
+                             "the signed manifest lists.",
+                             path.Peek()));
             return false;
         case ContentFileState::Unreadable:
             break;
@@ -109,8 +205,13 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
     for (int index = 0; index < package.GetFileCount(); ++index) {
         const PackageFileInfo& fileInfo = package.GetFileInfo(index);
         const StringClass path = layout.GetContentFilePath(fileInfo);
+        const platform::Sha256Digest* digest = nullptr;
+        if (trusted && (digest = signedManifest.GetManifest().Find(path.Peek())) == nullptr) {
+            Refuse(FormatString("The signed manifest does not list '%s'.", path.Peek()));
+            return;
+        }
         bool fetch = false;
-        if (!NeedsFetch(fileInfo, path, fetch)) {
+        if (!NeedsFetch(fileInfo, path, digest, fetch)) {
             return;
         }
         if (!fetch) {
@@ -122,7 +223,7 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
         const StringClass partPath = layout.GetContentPartPath(fileInfo, false);
         const bool partNameTaken = listed.count(partPath.Peek()) != 0 || store.FileExists(partPath);
         PackageFileDownloadTask* task =
-            registry->AcquireFileTask(fileInfo, repositoryUrl, AsFileObserver(), partNameTaken);
+            registry->AcquireFileTask(fileInfo, repositoryUrl, AsFileObserver(), partNameTaken, digest);
         // A file this task cannot wait for would let the package pass as
         // complete without it.
         if (!fileTasks.Add(task)) {
@@ -162,14 +263,14 @@ void PackageDownloadTask::OnDownloadFinished(PackageInfoDownloadTask* task, bool
     DownloadFiles(*package);
 }
 
-void PackageDownloadTask::OnDownloadFinished(PackageFileDownloadTask*, bool succeeded) {
+void PackageDownloadTask::OnDownloadFinished(PackageFileDownloadTask* task, bool succeeded) {
     // Once the result is told, files that still arrive only wait for their
     // names, which the batch gives them when this task ends.
     if (finished) {
         return;
     }
     if (!succeeded) {
-        Announce(false);
+        Refuse(task->GetFailureReason());
         return;
     }
     ++filesCompleted;
@@ -201,6 +302,9 @@ void PackageDownloadTask::Refuse(const StringClass& reason) {
 
 uint32_t PackageDownloadTask::GetReceivedBytes() const {
     uint32_t sum = infoTask != nullptr ? static_cast<uint32_t>(infoTask->receivedSize.load()) : 0;
+    for (const MemoryDownloadTask* task : {manifestTask, signatureTask}) {
+        sum += task != nullptr ? static_cast<uint32_t>(task->receivedSize.load()) : 0;
+    }
     for (int index = 0; index < fileTasks.Count(); ++index) {
         sum += static_cast<uint32_t>(fileTasks[index]->receivedSize.load());
     }
@@ -209,6 +313,9 @@ uint32_t PackageDownloadTask::GetReceivedBytes() const {
 
 uint32_t PackageDownloadTask::GetTotalBytes() const {
     uint32_t sum = infoTask != nullptr ? infoTask->totalSize.load() : 0;
+    for (const MemoryDownloadTask* task : {manifestTask, signatureTask}) {
+        sum += task != nullptr ? task->totalSize.load() : 0;
+    }
     for (int index = 0; index < fileTasks.Count(); ++index) {
         sum += fileTasks[index]->totalSize.load();
     }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "download/DownloadTaskObserver.h"
+#include "download/MemoryDownloadTask.h"
 #include "download/Observee.h"
 #include "download/PackageFileDownloadTask.h"
 #include "download/PackageInfoDownloadTask.h"
+#include "download/SignedManifestCheck.h"
 #include "foundation/SimpleVecClass.h"
 #include "foundation/StringClass.h"
 
@@ -18,6 +22,7 @@ class PackageDownloadTask;
 // owned by them collectively (DownloadTaskRegistry).
 class PackageDownloadTask : public DownloadTaskObserver<PackageInfoDownloadTask>,
                             public DownloadTaskObserver<PackageFileDownloadTask>,
+                            public DownloadTaskObserver<MemoryDownloadTask>,
                             public Observee<DownloadTaskObserver<PackageDownloadTask>> {
 public:
     // The download of the package `packageName`: the name is the package, its
@@ -41,6 +46,7 @@ public:
 
     void OnDownloadFinished(PackageInfoDownloadTask* task, bool succeeded) override;
     void OnDownloadFinished(PackageFileDownloadTask* task, bool succeeded) override;
+    void OnDownloadFinished(MemoryDownloadTask* task, bool succeeded) override;
 
     uint32_t GetPackageId() const { return packageId; }
     const StringClass& GetPackageName() const { return packageName; }
@@ -58,7 +64,12 @@ private:
     void DownloadFiles(const Package& package);
     // Whether the content file must be fetched; false with the failure
     // reason set when the store's file of that name forbids the download.
-    bool NeedsFetch(const PackageFileInfo& fileInfo, const StringClass& path, bool& fetch);
+    bool NeedsFetch(const PackageFileInfo& fileInfo, const StringClass& path,
+                    const platform::Sha256Digest* signedDigest, bool& fetch);
+    MemoryDownloadTask* StartMemoryDownload(const char* fileName, size_t maximumSize);
+    void CheckSignedManifest();
+    // Goes on once the repository is known to be trusted or not.
+    void StartPackage();
     // Stops observing a file task; the last observer to go cancels it and
     // drops the reference that the observers share.
     void LeaveFileTask(PackageFileDownloadTask* task);
@@ -66,10 +77,12 @@ private:
     void Refuse(const StringClass& reason);
     DownloadTaskObserver<PackageFileDownloadTask>* AsFileObserver() { return this; }
     DownloadTaskObserver<PackageInfoDownloadTask>* AsInfoObserver() { return this; }
+    DownloadTaskObserver<MemoryDownloadTask>* AsManifestObserver() { return this; }
     // The bases' dispatch from DownloadTask* stays in scope next to the two
     // overloads above instead of being hidden by them.
     using DownloadTaskObserver<PackageInfoDownloadTask>::OnDownloadFinished;
     using DownloadTaskObserver<PackageFileDownloadTask>::OnDownloadFinished;
+    using DownloadTaskObserver<MemoryDownloadTask>::OnDownloadFinished;
 
     StringClass packageName;
     uint32_t packageId;
@@ -78,6 +91,15 @@ private:
     PackageInfoDownloadTask* infoTask = nullptr;
     SimpleDynVecClass<PackageFileDownloadTask*> fileTasks;
     int32_t filesCompleted = 0;
+    // The keys bound to the repository; none for one that is not trusted.
+    std::vector<std::vector<uint8_t>> trustedKeys;
+    MemoryDownloadTask* manifestTask = nullptr;
+    MemoryDownloadTask* signatureTask = nullptr;
+    int manifestPartsArrived = 0;
+    SignedManifestCheck signedManifest;
+    // Set once the signed manifest passed: every file must then have the
+    // SHA-256 it lists.
+    bool trusted = false;
     bool started = false;
     bool finished = false;
 };

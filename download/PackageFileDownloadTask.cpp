@@ -8,7 +8,7 @@
 #include "package/PackageFileInfo.h"
 
 PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo,
-                                                 bool partNameTaken)
+                                                 bool partNameTaken, const platform::Sha256Digest* signedDigest)
     : repositoryUrl(repositoryUrl),
       contentPath(GetDirectoryStructure().GetContentFilePath(fileInfo)),
       partPath(GetDirectoryStructure().GetContentPartPath(fileInfo, partNameTaken)),
@@ -17,6 +17,10 @@ PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, cons
       listedSize(static_cast<uint32_t>(fileInfo.size)) {
     url = FormatString("%s/%s", EscapeUrlBase(repositoryUrl).Peek(), EscapeUrlPath(contentPath).Peek());
     totalSize = static_cast<uint32_t>(fileInfo.size);
+    if (signedDigest != nullptr) {
+        isSigned = true;
+        this->signedDigest = *signedDigest;
+    }
 }
 
 PackageFileDownloadTask::~PackageFileDownloadTask() { GetStoreFilesystem().ReturnFile(partFile); }
@@ -44,6 +48,9 @@ void PackageFileDownloadTask::OnData(const char* data, int length) {
         pacer.Wrote(*partFile, length);
     }
     receivedCrc.Update(data, static_cast<size_t>(length));
+    if (isSigned) {
+        receivedSha256.Update(data, static_cast<size_t>(length));
+    }
 }
 
 void PackageFileDownloadTask::OnFinish() {
@@ -66,6 +73,12 @@ void PackageFileDownloadTask::OnFinish() {
 bool PackageFileDownloadTask::HoldPartFile() {
     const uint32_t received = static_cast<uint32_t>(receivedSize.load());
     if (received != listedSize || receivedCrc.Value() != listedCrc) {
+        return false;
+    }
+    platform::Sha256Digest digest{};
+    if (isSigned && (!receivedSha256.Finish(digest) || digest != signedDigest)) {
+        failureReason = FormatString("The content file '%s' does not have the SHA-256 that the signed manifest lists.",
+                                     contentPath.Peek());
         return false;
     }
     return GetContentBatch().Hold(*partFile, partPath, contentPath, received);

@@ -6,6 +6,7 @@
 #include "foundation/Crc32.h"
 #include "foundation/StringClass.h"
 #include "package/DurableStore.h"
+#include "platform/Crypto.h"
 
 class FileClass;
 struct PackageFileInfo;
@@ -17,7 +18,10 @@ struct PackageFileInfo;
 // disk; otherwise the part file is deleted.
 class PackageFileDownloadTask : public DownloadTask {
 public:
-    PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo, bool partNameTaken = false);
+    // With a signed digest (from a trusted repository's manifest) the file
+    // must have that SHA-256 too, hashed as it arrives.
+    PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo, bool partNameTaken = false,
+                            const platform::Sha256Digest* signedDigest = nullptr);
     ~PackageFileDownloadTask() override;
 
     void OnStart() override;
@@ -29,6 +33,9 @@ public:
     const StringClass& GetContentPath() const { return contentPath; }
     // Set once Complete has run; a finished task is never shared again.
     bool IsFinished() const { return finished; }
+    // Why a file that arrived whole was refused; empty otherwise. Read once
+    // the task has finished.
+    const StringClass& GetFailureReason() const { return failureReason; }
 
 private:
     bool HoldPartFile();
@@ -42,6 +49,10 @@ private:
     // is only the progress total, which the server's Content-Length replaces.
     uint32_t listedSize;
     Crc32 receivedCrc;
+    bool isSigned = false;
+    platform::Sha256Digest signedDigest{};
+    platform::Sha256 receivedSha256;
+    StringClass failureReason;
     WriteBackPacer pacer;
     bool finished = false;
 };

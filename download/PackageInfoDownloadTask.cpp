@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "download/EscapeUrlPath.h"
+#include "file/ChunkReader.h"
+#include "file/ChunkWriter.h"
 #include "file/FileClass.h"
 #include "foundation/HashName.h"
 #include "package/DirectoryStructure.h"
@@ -73,6 +76,12 @@ bool PackageInfoDownloadTask::RegisterPackage() {
     // download would trust that list; what arrived may also describe another
     // package, or be no package-info file at all (an error page served with
     // status 200). Neither has a place in the index.
+    if (isSigned && !HasSignedDigest()) {
+        return false;
+    }
+    if (installed != nullptr) {
+        return MatchesInstalled();
+    }
     PackageManager& manager = PackageManager::GetInstance();
     StringClass recordName;
     if (manager.AddPackageInfo(buffer, packageName, recordName) == nullptr) {
@@ -85,4 +94,42 @@ bool PackageInfoDownloadTask::RegisterPackage() {
     // An index that did not reach the disk is reported when the command ends;
     // the download has failed either way.
     return manager.Save();
+}
+
+void PackageInfoDownloadTask::RequireSignedDigest(const platform::Sha256Digest& digest,
+                                                  const Package* installedPackage) {
+    isSigned = true;
+    signedDigest = digest;
+    installed = installedPackage;
+}
+
+bool PackageInfoDownloadTask::HasSignedDigest() {
+    platform::Sha256Digest digest{};
+    if (platform::HashSha256(buffer.GetData(), static_cast<size_t>(buffer.Size()), digest) && digest == signedDigest) {
+        return true;
+    }
+    refusal = FormatString("The package-info file '%s' does not have the SHA-256 that the signed manifest lists.",
+                           WithoutPassword(url).Peek());
+    return false;
+}
+
+// The records are compared as the store writes them, so that what the index
+// holds is exactly what the publisher signed.
+bool PackageInfoDownloadTask::MatchesInstalled() {
+    buffer.Seek(0, FileClass::FromStart);
+    ChunkReader reader(&buffer);
+    const Package signedRecord(reader);
+    MemoryFile signedBytes;
+    MemoryFile installedBytes;
+    ChunkWriter signedWriter(&signedBytes);
+    ChunkWriter installedWriter(&installedBytes);
+    const bool same =
+        signedRecord.Save(signedWriter) && installed->Save(installedWriter) &&
+        signedBytes.Size() == installedBytes.Size() &&
+        std::memcmp(signedBytes.GetData(), installedBytes.GetData(), static_cast<size_t>(signedBytes.Size())) == 0;
+    if (!same) {
+        refusal = FormatString("The installed package '%s' differs from the signed package-info file '%s'.",
+                               installed->GetName().Peek(), WithoutPassword(url).Peek());
+    }
+    return same;
 }

@@ -15,7 +15,7 @@ constexpr int64_t PieceSize = 65536;
 // The checksum of every byte of the file; false when a read failed or the
 // file did not hold the bytes its size promised. It reads one byte past that
 // size at most, so a file that never ends (a device linked in) stops it.
-bool ReadChecksum(platform::FileHandle file, int64_t size, uint32_t& crc) {
+bool ReadChecksum(platform::FileHandle file, int64_t size, uint32_t& crc, platform::Sha256* sha256) {
     std::unique_ptr<char[]> piece(new (std::nothrow) char[PieceSize]);
     if (!piece) {
         return false;
@@ -32,6 +32,9 @@ bool ReadChecksum(platform::FileHandle file, int64_t size, uint32_t& crc) {
             break;
         }
         checksum.Update(piece.get(), static_cast<size_t>(got));
+        if (sha256 != nullptr) {
+            sha256->Update(piece.get(), static_cast<size_t>(got));
+        }
         total += got;
         if (total > size) {
             return false;
@@ -43,7 +46,8 @@ bool ReadChecksum(platform::FileHandle file, int64_t size, uint32_t& crc) {
 
 }  // namespace
 
-ContentFileReport CheckContentFile(FlatFilesystem& store, const char* path, const PackageFileInfo& info) {
+ContentFileReport CheckContentFile(FlatFilesystem& store, const char* path, const PackageFileInfo& info,
+                                   const platform::Sha256Digest* signedDigest) {
     // The size is asked for under the name exactly as spelled: a file of
     // another letter case is another file of the store.
     const StringClass full = store.GetFullPath(path);
@@ -58,14 +62,19 @@ ContentFileReport CheckContentFile(FlatFilesystem& store, const char* path, cons
         return report;
     }
     uint32_t crc = 0;
-    const bool read = ReadChecksum(file, report.size, crc);
+    platform::Sha256 sha256;
+    const bool read = ReadChecksum(file, report.size, crc, signedDigest != nullptr ? &sha256 : nullptr);
     platform::CloseFile(file);
-    if (!read) {
+    platform::Sha256Digest digest{};
+    if (!read || (signedDigest != nullptr && !sha256.Finish(digest))) {
         report.state = ContentFileState::Unreadable;
     } else if (crc != info.crc) {
         report.state = ContentFileState::Damaged;
+    } else if (report.size != info.size) {
+        report.state = ContentFileState::OtherSize;
     } else {
-        report.state = report.size == info.size ? ContentFileState::Whole : ContentFileState::OtherSize;
+        report.state =
+            signedDigest != nullptr && digest != *signedDigest ? ContentFileState::OtherBytes : ContentFileState::Whole;
     }
     return report;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/Crypto.h"
+
 class FlatFilesystem;
 struct PackageFileInfo;
 
@@ -14,6 +16,7 @@ enum class ContentFileState {
     Missing,     // no file of that name
     Whole,       // the name's checksum at the listed size
     OtherSize,   // the name's checksum at another size
+    OtherBytes,  // the name's checksum and the listed size, but not the signed SHA-256
     Damaged,     // bytes without the name's checksum (cut, zeroed, other): rewritten
     Unreadable,  // it could not be read, so nothing is known of it
 };
@@ -24,5 +27,7 @@ struct ContentFileReport {
     int64_t size = -1;
 };
 
-// Reads the file at the store path whole for its checksum.
-[[nodiscard]] ContentFileReport CheckContentFile(FlatFilesystem& store, const char* path, const PackageFileInfo& info);
+// Reads the file at the store path whole for its checksum, and for its
+// SHA-256 when a signed one is given, which a whole file must then have.
+[[nodiscard]] ContentFileReport CheckContentFile(FlatFilesystem& store, const char* path, const PackageFileInfo& info,
+                                                 const platform::Sha256Digest* signedDigest = nullptr);

@@ -260,6 +260,19 @@ bool PublicKey::ReadPem(std::string_view text) {
     return true;
 }
 
+bool PublicKey::ReadDer(const std::vector<uint8_t>& keyDer) {
+    der.clear();
+    std::vector<uint8_t> read = keyDer;
+    if (!IsP256KeyDer(read)) {
+        read.clear();
+    }
+    if (!Import(read)) {
+        return false;
+    }
+    der = std::move(read);
+    return true;
+}
+
 bool PublicKey::Verifies(const void* message, size_t length, const uint8_t* signature, size_t signatureLength) const {
     std::array<uint8_t, 64> raw{};
     return backend && DerSignatureToRaw(signature, signatureLength, raw) &&

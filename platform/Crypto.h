@@ -48,6 +48,8 @@ public:
     // of the named curve with an uncompressed point (the form that tool
     // prints) that lies on the curve.
     [[nodiscard]] bool ReadPem(std::string_view text);
+    // The same from the DER form that Der() gives (a key kept in the store).
+    [[nodiscard]] bool ReadDer(const std::vector<uint8_t>& keyDer);
     // The key's SubjectPublicKeyInfo in DER form, empty when none is held.
     const std::vector<uint8_t>& Der() const { return der; }
 

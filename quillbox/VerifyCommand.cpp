@@ -102,6 +102,7 @@ Verdict Judge(const ListedContent& content) {
             return Verdict::Damaged;
         case ContentFileState::Whole:
         case ContentFileState::OtherSize:
+        case ContentFileState::OtherBytes:
             break;
     }
     for (int32_t size : content.sizes) {

@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "download/PackageRepository.h"
+#include "platform/Crypto.h"
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
+#include "support/Openssl.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -578,6 +582,198 @@ TEST_F(DownloadCommandTest, ConvertedPackagePublishedByCopyingTheStoreInstallsBy
     }
     EXPECT_EQ(ReadFile(subscriberStore + "/packages.dat"), ReadFile(publisherStore + "/packages.dat"));
     EXPECT_EQ(Run(subscriber, {"list"}).out, "The following packages are installed:\r\nField version 2.1 by Jane\r\n");
+}
+
+// A repository signed as its README tells publishers: manifest.txt with the
+// SHA-256 of every file, manifest.sig made with the openssl tool.
+class SignedRepositoryTest : public DownloadCommandTest {
+protected:
+    void SetUp() override {
+        DownloadCommandTest::SetUp();
+        ASSERT_TRUE(testsupport::MakeSigningKey(Folder / "key.pem", Folder / "public.pem"));
+    }
+
+    std::string RepositoryFolder() const { return *served / repositoryName; }
+
+    // The manifest of every file the repository holds now, signed by the keys.
+    void Sign(int64_t serial, const std::vector<std::string>& keys, const std::string& expires = "") {
+        std::string manifest = "# Quillbox manifest\n# Serial: " + std::to_string(serial) +
+                               "\n# Expires: " + (expires.empty() ? InDays(30) : expires) + "\n";
+        for (const std::string folder : {"packages", "files"}) {
+            for (const std::string& name : ListFolder(RepositoryFolder() + "/" + folder)) {
+                if (name.size() < 6 || name.compare(name.size() - 6, 6, ".fault") != 0) {
+                    manifest += Sha256Of(ReadFile(RepositoryFolder() + "/" + folder + "/" + name)) + "  " + folder +
+                                "/" + name + "\n";
+                }
+            }
+        }
+        testsupport::WriteFile(RepositoryFolder() + "/manifest.txt", manifest);
+        std::string signatures;
+        for (const std::string& key : keys) {
+            ASSERT_TRUE(testsupport::SignFile(key, RepositoryFolder() + "/manifest.txt", Folder / "one.sig"));
+            signatures += ReadFile(Folder / "one.sig");
+        }
+        testsupport::WriteFile(RepositoryFolder() + "/manifest.sig", signatures);
+    }
+
+    static std::string Sha256Of(const std::string& bytes) {
+        platform::Sha256Digest digest{};
+        EXPECT_TRUE(platform::HashSha256(bytes.data(), bytes.size(), digest));
+        std::string text;
+        for (uint8_t byte : digest) {
+            char pair[3];
+            std::snprintf(pair, sizeof pair, "%02x", byte);
+            text += pair;
+        }
+        return text;
+    }
+
+    static std::string InDays(int days) {
+        const std::time_t when = std::time(nullptr) + static_cast<std::time_t>(days) * 86400;
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&when));
+        return text;
+    }
+
+    void Trust(const std::string& publicKey) {
+        const ProgramResult result = Run({"trust", url + "/", publicKey});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        ASSERT_EQ(result.out.rfind("Repository '" + url + "' now trusts the key ", 0), 0u) << result.out;
+    }
+
+    void ExpectSignedSuccess(const std::string& name) {
+        const ProgramResult result = Run({"download", name, url});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+    }
+};
+
+TEST_F(SignedRepositoryTest, SignedRepositoryDownloadsAndRefusesWhatItsManifestDoesNotVouchFor) {
+    repository->Publish("Maps", {Readme, Rules});
+    Sign(1, {Folder / "key.pem"});
+    Trust(Folder / "public.pem");
+    ExpectSignedSuccess("Maps");
+    EXPECT_EQ(ReadFile(StoredFile(Readme)), Readme.bytes);
+    // Installed and complete, the package is still checked against the signed
+    // record, and the same manifest may come again.
+    ExpectSignedSuccess("Maps");
+
+    // A content file swapped on the server, its checksum forged at its size.
+    const ContentFile swapped{"swapped.txt", "the real bytes of this file"};
+    const ContentFile forged{"swapped.txt", testsupport::ForgeCrc("other bytes, as many as", Crc(swapped.bytes))};
+    ASSERT_EQ(forged.bytes.size(), swapped.bytes.size());
+    repository->Publish("Units", {swapped});
+    Sign(2, {Folder / "key.pem"});
+    repository->PutFile(forged);
+    ExpectFailureWithCause("Units", url,
+                           "The content file 'files/" + ContentFileName(swapped) +
+                               "' does not have the SHA-256 that the signed manifest lists.\r\n");
+    EXPECT_FALSE(Exists(StoredFile(swapped)));
+    EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+
+    // The same forged bytes placed in the store beforehand do not count.
+    repository->PutFile(swapped);
+    testsupport::WriteFile(StoredFile(swapped), forged.bytes);
+    ExpectFailureWithCause(
+        "Units", url,
+        "The store's content file 'files/" + ContentFileName(swapped) +
+            "' has the checksum of its name but not the SHA-256 that the signed manifest lists.\r\n");
+    EXPECT_EQ(ReadFile(StoredFile(swapped)), forged.bytes);
+    std::filesystem::remove(StoredFile(swapped));
+    ExpectSignedSuccess("Units");
+    EXPECT_EQ(ReadFile(StoredFile(swapped)), swapped.bytes);
+
+    // A package-info file swapped on the server.
+    repository->Publish("Arena", {Rules});
+    Sign(3, {Folder / "key.pem"});
+    repository->PutInfo("Arena", repositorytest::PackageInfo("Arena", {Rules, Readme}));
+    ExpectFailureWithCause("Arena", url,
+                           "The package-info file '" + url + "/packages/" + InfoFileName("Arena") +
+                               "' does not have the SHA-256 that the signed manifest lists.\r\n");
+    EXPECT_EQ(Listing(),
+              "The following packages are installed:\r\nMaps version 1.0 by Jane Doe\r\nUnits version "
+              "1.0 by Jane Doe\r\n");
+}
+
+TEST_F(SignedRepositoryTest, ManifestsThatAreNotSignedCurrentAndNewAreRefused) {
+    ASSERT_TRUE(testsupport::MakeSigningKey(Folder / "foreign.pem", Folder / "foreign-public.pem"));
+    repository->Publish("Maps", {Readme});
+    Trust(Folder / "public.pem");
+    const std::string manifest = url + "/manifest.txt";
+    struct Case {
+        const char* what;
+        std::function<void()> publish;
+        std::string cause;
+    };
+    const std::vector<Case> cases = {
+        {"no signature", [&] { Sign(5, {}); }, "The repository's manifest.sig holds no signature."},
+        {"a foreign key", [&] { Sign(5, {Folder / "foreign.pem"}); },
+         "No key trusted for the repository signed its manifest.txt."},
+        {"no manifest.sig",
+         [&] {
+             Sign(5, {Folder / "key.pem"});
+             std::filesystem::remove(RepositoryFolder() + "/manifest.sig");
+         },
+         "Could not fetch '" + url + "/manifest.sig'."},
+        {"expired", [&] { Sign(5, {Folder / "key.pem"}, "2020-01-01T00:00:00Z"); },
+         "The repository's manifest.txt expired at 2020-01-01T00:00:00Z."},
+        {"far ahead", [&] { Sign(5, {Folder / "key.pem"}, "2999-01-01T00:00:00Z"); },
+         "The repository's manifest.txt claims to be valid until 2999-01-01T00:00:00Z, more than a year ahead."},
+    };
+    for (const Case& failing : cases) {
+        SCOPED_TRACE(failing.what);
+        failing.publish();
+        ExpectFailureWithCause("Maps", url, failing.cause + "\r\n");
+        EXPECT_FALSE(Exists(StoredFile(Readme)));
+        EXPECT_EQ(Listing(), "No packages are installed.\r\n");
+    }
+
+    // Once serial 5 is accepted, an older one (replayed) is refused, and so is
+    // serial 5 with other contents.
+    Sign(5, {Folder / "key.pem"});
+    ExpectSignedSuccess("Maps");
+    repository->Publish("Units", {Rules});
+    Sign(4, {Folder / "key.pem"});
+    ExpectFailureWithCause("Units", url,
+                           "The repository's manifest.txt has serial 4, older than serial 5, which this store has "
+                           "accepted.\r\n");
+    Sign(5, {Folder / "key.pem"});
+    ExpectFailureWithCause("Units", url,
+                           "The repository's manifest.txt has serial 5, which this store has accepted with other "
+                           "contents.\r\n");
+    EXPECT_FALSE(Exists(StoredFile(Rules)));
+}
+
+// While a publisher replaces its key, manifest.sig holds a signature by each;
+// a user who trusts either key, or both, downloads.
+TEST_F(SignedRepositoryTest, ManifestSignedByTheOldAndTheNewKeyDownloadsDuringAKeyChange) {
+    ASSERT_TRUE(testsupport::MakeSigningKey(Folder / "new.pem", Folder / "new-public.pem"));
+    repository->Publish("Maps", {Readme});
+    Sign(1, {Folder / "key.pem", Folder / "new.pem"});
+    Trust(Folder / "new-public.pem");
+    ExpectSignedSuccess("Maps");
+    const ProgramResult second = Run({"trust", url, Folder / "public.pem"});
+    EXPECT_EQ(second.exitCode, 0);
+    repository->Publish("Units", {Rules});
+    Sign(2, {Folder / "key.pem"});
+    ExpectSignedSuccess("Units");
+    EXPECT_EQ(ReadFile(StoredFile(Rules)), Rules.bytes);
+}
+
+TEST_F(SignedRepositoryTest, TrustRefusesWhatIsNoP256PublicKey) {
+    testsupport::WriteFile(Folder / "not-a-key.pem", "-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----\n");
+    for (const std::string& file : {std::string("key.pem"), std::string("not-a-key.pem")}) {
+        const ProgramResult result = Run({"trust", url, Folder / file});
+        EXPECT_EQ(result.exitCode, 1) << file;
+        EXPECT_EQ(result.err, "The file '" + (Folder / file) +
+                                  "' holds no P-256 public key (as 'openssl pkey -pubout' prints one).\r\n");
+    }
+    const ProgramResult missing = Run({"trust", url, Folder / "missing.pem"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "Could not read the key file '" + (Folder / "missing.pem") + "'.\r\n");
+    // No key bound: the repository downloads as one that is not signed.
+    repository->Publish("Maps", {Readme});
+    ExpectSignedSuccess("Maps");
 }
 
 }  // namespace
