@@ -693,6 +693,13 @@ TEST_F(SignedRepositoryTest, SignedRepositoryDownloadsAndRefusesWhatItsManifestD
     EXPECT_EQ(Listing(),
               "The following packages are installed:\r\nMaps version 1.0 by Jane Doe\r\nUnits version "
               "1.0 by Jane Doe\r\n");
+
+    // An installed package whose signed record has changed is not updated.
+    repository->PutInfo("Maps", repositorytest::PackageInfo("Maps", {Readme, Rules}, "2.0"));
+    Sign(4, {Folder / "key.pem"});
+    ExpectFailureWithCause("Maps", url,
+                           "The installed package 'Maps' differs from the signed package-info file '" + url +
+                               "/packages/" + InfoFileName("Maps") + "'.\r\n");
 }
 
 TEST_F(SignedRepositoryTest, ManifestsThatAreNotSignedCurrentAndNewAreRefused) {
