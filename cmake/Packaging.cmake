@@ -47,8 +47,8 @@ Veriprint prints the line that the game's anti-cheat list holds for a
 game file: an MD5 digest and the file's name.]])
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# dpkg-shlibdeps names the runtime libraries the programs link (libcurl among
-# them), so Depends follows the build instead of a hand-kept list.
+# dpkg-shlibdeps names the runtime libraries the programs link (libcurl and
+# libcrypto among them), so Depends follows the build instead of a hand-kept list.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The debug information of RelWithDebInfo stays in the build folder.

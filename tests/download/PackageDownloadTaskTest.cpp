@@ -82,8 +82,7 @@ protected:
     }
 
     PackageDownloadTask* Begin(const std::string& packageName, Recorder& recorder, const std::string& base) {
-        PackageDownloadTask* task =
-            registry->AcquirePackageTask(packageName.c_str(), base.c_str(), &recorder);
+        PackageDownloadTask* task = registry->AcquirePackageTask(packageName.c_str(), base.c_str(), &recorder);
         task->Start();
         return task;
     }
