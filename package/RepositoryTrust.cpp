@@ -1,7 +1,5 @@
 #include "package/RepositoryTrust.h"
 
-#include <memory>
-
 #include "file/FileClass.h"
 #include "package/DirectoryStructure.h"
 #include "package/DurableStore.h"
@@ -107,17 +105,17 @@ bool RepositoryTrust::ReadStoreFile(const char* path, std::string& bytes) {
     if (!Store.FileExists(path)) {
         return true;
     }
-    std::unique_ptr<FileClass, void (*)(FileClass*)> file(
-        Store.GetFile(path), [](FileClass* opened) { GetStoreFilesystem().ReturnFile(opened); });
-    if (!file->Open(FileClass::ReadOnly)) {
-        return false;
+    FileClass* file = Store.GetFile(path);
+    bool read = false;
+    if (file->Open(FileClass::ReadOnly)) {
+        const int size = file->Size();
+        if (size >= 0 && size <= MaximumTrustFileSize) {
+            bytes.resize(static_cast<size_t>(size));
+            read = file->Read(bytes.data(), size) == size;
+        }
     }
-    const int size = file->Size();
-    if (size < 0 || size > MaximumTrustFileSize) {
-        return false;
-    }
-    bytes.resize(static_cast<size_t>(size));
-    return file->Read(bytes.data(), size) == size;
+    Store.ReturnFile(file);
+    return read;
 }
 
 bool RepositoryTrust::ReadKeys(const char* url, std::vector<std::vector<uint8_t>>& keys) {
