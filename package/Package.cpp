@@ -132,7 +132,7 @@ bool Package::Save(ChunkWriter& writer) const {
 }
 
 bool Package::HasName(const char* wanted) const {
-    return !name.IsEmpty() && wanted != nullptr && EqualsIgnoringAsciiCase(name, wanted);
+    return wanted != nullptr && EqualsIgnoringAsciiCase(name, wanted);
 }
 
 StringClass DescribeHeldIdentifier(const char* name, const char* holder) {

@@ -418,7 +418,8 @@ Package* PackageManager::AddPackageInfo(FileClass& file, const char* name, Strin
     if (package != nullptr) {
         recordName = package->GetName();
     }
-    if (package == nullptr || !package->HasName(name) || !package->HasPossibleSizes() || !packages.Add(package)) {
+    if (package == nullptr || package->GetName().IsEmpty() || !package->HasName(name) || !package->HasPossibleSizes() ||
+        !packages.Add(package)) {
         delete package;
         return nullptr;
     }
