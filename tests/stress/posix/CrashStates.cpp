@@ -345,6 +345,30 @@ CrashStates CrashStates::KilledAt(size_t point) const {
     return killed;
 }
 
+void CrashStates::OverwriteForced(const std::string& path, const std::string& bytes) {
+    // A descriptor that no traced program has.
+    constexpr int Outside = -100;
+    Op open;
+    open.kind = Op::Open;
+    open.fd = Outside;
+    open.path = path;
+    open.writable = true;
+    open.text = "open " + path + " by someone else";
+    Op write = open;
+    write.kind = Op::Write;
+    write.value = 0;
+    write.bytes = bytes;
+    write.text = "write of " + std::to_string(bytes.size()) + " bytes to " + path + " by someone else";
+    Op sync = open;
+    sync.kind = Op::Sync;
+    sync.text = "fsync " + path + " by someone else";
+    Op close = open;
+    close.kind = Op::Close;
+    close.text = "close " + path + " by someone else";
+    for (const Op& op : {open, write, sync, close}) Ops.push_back(op);
+    Start = Ops.size();
+}
+
 std::string CrashStates::Load(const std::string& tracePath) {
     const std::string root = Base + "/" + Top;
     // The relative name of a path in the tree; the base folder itself counts,

@@ -63,6 +63,9 @@ public:
     // descriptors close, and what it did not force stays pending for the
     // next run that is loaded, whose crash points alone are given.
     CrashStates KilledAt(size_t point) const;
+    // Bytes written over a file of the tree and forced by someone else before
+    // the next run is loaded: damage that the next run is to find.
+    void OverwriteForced(const std::string& path, const std::string& bytes);
 
     // The crash points of the last run: 0 before the first call of a run that
     // follows no kill, then p after call p, for the calls that change the

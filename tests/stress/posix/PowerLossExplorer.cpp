@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -13,10 +15,12 @@
 #include <tuple>
 
 #include "download/PackageRepository.h"
+#include "platform/Crypto.h"
 #include "stress/StoreModel.h"
 #include "stress/posix/CrashStates.h"
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
+#include "support/Openssl.h"
 #include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
@@ -41,17 +45,25 @@ struct Archive {
     std::vector<Member> members;
 };
 
-enum class Kind { Convert, Install, Download, Uninstall, List };
+enum class Kind { Convert, Install, Download, Uninstall, List, Trust, Verify };
 
 struct Step {
     Kind kind;
     std::string name;
+    // The serial that the publisher signs before the step, when it is newer
+    // than the one published (a signed repository only).
+    int64_t serial = 0;
+    // The package a content file of which reads as zeros at its size before
+    // the step, forced to the disk by someone else.
+    std::string zeroed{};
 };
 
 struct Scenario {
     const char* name;
     bool linkedFiles;  // files/ is a link to a folder on a second file system
     std::vector<Step> steps;
+    // The repository signs its manifest, and its key is what `trust` binds.
+    bool signedRepository = false;
 };
 
 // Each command starts from what the one before left, and again from what
@@ -92,6 +104,20 @@ const Scenario Scenarios[] = {
     {"linked",
      true,
      {{Kind::Convert, "Alpine"}, {Kind::Install, "Alpine"}, {Kind::Download, "Coast"}, {Kind::Uninstall, "Alpine"}}},
+    // The store trusts the repository's key; each trusted download keeps the
+    // newest signed manifest, the second one after the publisher signed a
+    // newer serial. Verify takes a file of Alpine zeroed at its size out of
+    // its name, and the next download of Alpine mends it. The last download
+    // fetches nothing: no later force covers the newer serial it keeps.
+    {"trusted",
+     false,
+     {{Kind::Trust, ""},
+      {Kind::Download, "Alpine", 1},
+      {Kind::Download, "Coast", 2},
+      {Kind::Verify, "", 0, "Alpine"},
+      {Kind::Download, "Alpine"},
+      {Kind::Download, "Coast", 3}},
+     true},
 };
 
 // Members of 0 bytes to some 200 KB: the larger ones take several writes.
@@ -130,11 +156,21 @@ struct Told {
     std::set<std::string> whole;    // downloaded, so complete
     std::set<std::string> removed;  // uninstalled
     bool converted = false;
-    bool done = false;  // it did what was asked
+    bool trusted = false;   // the key is bound
+    bool verified = false;  // the damaged files are out of their names
+    bool done = false;      // it did what was asked
 };
 
 Told Tell(const Step& step, const ProgramResult& result) {
     Told told;
+    // Verify ends with 1 when it found damage, and says so; one that could
+    // not take the damaged files away says that too.
+    if (step.kind == Kind::Verify) {
+        told.done = (result.exitCode == 0 && Contains(result.out, " content files of ")) ||
+                    (result.exitCode == 1 && Contains(result.out, "Download their packages again to mend them.\r\n"));
+        told.verified = told.done && !Contains(result.err, "Could not remove the damaged content files");
+        return told;
+    }
     if (result.exitCode != 0) return told;
     const std::string package = "Package '" + step.name + "'";
     switch (step.kind) {
@@ -158,9 +194,22 @@ Told Tell(const Step& step, const ProgramResult& result) {
         case Kind::Convert:
             told.converted = told.done = true;
             break;
+        case Kind::Trust:
+            told.trusted = told.done =
+                Contains(result.out, "' now trusts the key ") || Contains(result.out, "' already trusts the key ");
+            break;
+        case Kind::Verify:
+            break;
     }
     return told;
 }
+
+// What reported commands promise every later state of the store.
+struct Lasting {
+    bool keyBound = false;  // trust reported: the key is bound
+    int64_t serial = 0;     // a trusted download reported: the accepted manifest has at least this serial
+    bool clean = false;     // verify reported: no listed name stands for damaged bytes
+};
 
 // What a state must hold, besides what every state must.
 struct Promise {
@@ -171,6 +220,7 @@ struct Promise {
     bool allWhole = false;           // every package in the index is whole before any repair
     bool converted = false;          // the package-info file is the one converting gives
     bool cleanedUp = false;          // files/ holds only what the index or a package-info file lists
+    Lasting lasting{};
 };
 
 // The first file of a record that is not whole; empty when all are.
@@ -279,6 +329,100 @@ private:
 
     std::string ArchivePath(const std::string& name) const { return Home + "/archives/" + name + ".mix"; }
 
+    // ---- the signed repository: the same files as the other, a key pair
+    // made with the openssl tool and a manifest per serial signed with it
+    std::string SetUpSigned() {
+        if (!SignedUrl.empty()) return std::string();
+        fs::copy(Served / "repo", Served / "signed", fs::copy_options::recursive);
+        const std::string keys = Home + "/keys";
+        testsupport::MakeFolders(keys);
+        PrivateKey = keys + "/key.pem";
+        PublicKey = keys + "/public.pem";
+        if (!testsupport::MakeSigningKey(PrivateKey, PublicKey) ||
+            !testsupport::RunOpensslScript("openssl pkey -pubin -in \"$1\" -outform DER -out \"$2\"",
+                                           {PublicKey, keys + "/public.der"})) {
+            return "set-up: the openssl tool did not make a key pair";
+        }
+        SignedUrl = Server->BaseUrl() + "/signed";
+        // The store names a repository's files by its URL's SHA-256.
+        const std::string name = Sha256Text(SignedUrl).substr(0, 16);
+        KeysPath = std::string(StorePath) + "/repositories/" + name + ".keys";
+        ManifestPath = std::string(StorePath) + "/repositories/" + name + ".manifest";
+        KeysText = SignedUrl + "\n" + HexOf(testsupport::ReadFile(keys + "/public.der")) + "\n";
+        return std::string();
+    }
+
+    static std::string HexOf(const std::string& bytes) {
+        std::string text;
+        for (const char byte : bytes) {
+            char pair[3];
+            std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(byte));
+            text += pair;
+        }
+        return text;
+    }
+
+    static std::string Sha256Text(const std::string& bytes) {
+        platform::Sha256Digest digest{};
+        if (!platform::HashSha256(bytes.data(), bytes.size(), digest)) return std::string(64, '?');
+        return HexOf(std::string(digest.begin(), digest.end()));
+    }
+
+    // The manifest of every file of the repository with this serial, valid
+    // for 30 days, and its signature.
+    std::string Publish(int64_t serial) {
+        const std::string folder = Served / "signed";
+        const std::time_t expires = std::time(nullptr) + 30 * 86400;
+        char date[32];
+        std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&expires));
+        std::string manifest =
+            "# Quillbox manifest\n# Serial: " + std::to_string(serial) + "\n# Expires: " + date + "\n";
+        for (const std::string part : {"packages", "files"}) {
+            for (const std::string& name : testsupport::ListFolder(folder + "/" + part)) {
+                manifest += Sha256Text(testsupport::ReadFile(folder + "/" + part + "/" + name)) + "  " + part + "/" +
+                            name + "\n";
+            }
+        }
+        testsupport::WriteFile(folder + "/manifest.txt", manifest);
+        if (!testsupport::SignFile(PrivateKey, folder + "/manifest.txt", folder + "/manifest.sig")) {
+            return "set-up: the openssl tool did not sign the manifest of serial " + std::to_string(serial);
+        }
+        Published[serial] = manifest;
+        return std::string();
+    }
+
+    int64_t PublishedSerial() const { return Published.empty() ? 0 : Published.rbegin()->first; }
+
+    bool KeyBound(const Tree& tree) const {
+        const auto keys = tree.files.find(KeysPath);
+        return Current->signedRepository && keys != tree.files.end() && keys->second == KeysText;
+    }
+
+    // The content file that the step zeroes, as a store-relative path; empty
+    // when it zeroes none.
+    std::string ZeroedPath(const Step& step) const {
+        if (step.zeroed.empty()) return std::string();
+        for (const ListedFile& file : Records.at(step.zeroed).files) {
+            if (file.size > 0) return ContentPath(file);
+        }
+        return std::string();
+    }
+
+    // Zeroes that file in Home, where it is, as durable damage of the model
+    // of the run that follows.
+    void Zero(const Step& step, CrashStates* states) {
+        const std::string path = ZeroedPath(step);
+        if (path.empty()) return;
+        const std::string inTree = std::string(StorePath) + "/" + path;
+        const std::string full = Home + "/" + inTree;
+        if (!fs::exists(full)) return;
+        const std::string zeros(fs::file_size(full), '\0');
+        testsupport::WriteFile(full, zeros);
+        if (states != nullptr) states->OverwriteForced(inTree, zeros);
+    }
+
+    const std::string& RepositoryUrl() const { return Current->signedRepository ? SignedUrl : Url; }
+
     std::vector<std::string> Arguments(const Step& step) const {
         switch (step.kind) {
             case Kind::Convert:
@@ -286,17 +430,32 @@ private:
             case Kind::Install:
                 return {"install", step.name};
             case Kind::Download:
-                return {"download", step.name, Url};
+                return {"download", step.name, RepositoryUrl()};
             case Kind::Uninstall:
                 return {"uninstall", step.name};
+            case Kind::Trust:
+                return {"trust", RepositoryUrl(), PublicKey};
+            case Kind::Verify:
+                return {"verify"};
             case Kind::List:
                 break;
         }
         return {"list"};
     }
 
+    // What the reports of the step add to what earlier ones promise; a
+    // download is trusted when the key was bound in the store it ran on.
+    Lasting After(const Step& step, const Told& told, bool keyWasBound, Lasting lasting) const {
+        lasting.keyBound = lasting.keyBound || told.trusted;
+        if (step.kind == Kind::Download && told.done && keyWasBound) {
+            lasting.serial = std::max(lasting.serial, PublishedSerial());
+        }
+        lasting.clean = lasting.clean || told.verified;
+        return lasting;
+    }
+
     static std::string Label(const Step& step) {
-        const char* names[] = {"convert", "install", "download", "uninstall", "list"};
+        const char* names[] = {"convert", "install", "download", "uninstall", "list", "trust", "verify"};
         return step.name.empty() ? names[static_cast<int>(step.kind)]
                                  : std::string(names[static_cast<int>(step.kind)]) + " " + step.name;
     }
@@ -319,23 +478,30 @@ private:
             }
             start.folders = {Top, "Ironveil/Ironveil", StorePath, FilesPath};
         }
+        if (scenario.signedRepository) {
+            if (const std::string failure = SetUpSigned(); !failure.empty()) return failure;
+        }
         start.Write(Home, Top, HomeLinks);
         std::set<std::string> before;
         std::set<std::string> installed;
+        Floor = FloorBefore = Lasting();
         std::unique_ptr<CrashStates> previous;
         for (size_t index = 0; index < scenario.steps.size(); ++index) {
             const Step& step = scenario.steps[index];
+            std::string failure = step.serial > PublishedSerial() ? Publish(step.serial) : std::string();
+            Zero(step, nullptr);
             const Tree initial = Tree::Read(Home, Top);
-            std::string failure;
-            if (previous) {
+            if (previous && failure.empty()) {
                 failure = ExploreAfterKills(index, *previous, before, installed);
                 initial.Write(Home, Top, HomeLinks);
             }
             auto states = std::make_unique<CrashStates>(Home, Top, Home, initial, HomeLinks);
-            if (failure.empty()) failure = Explore(index, *states, installed);
+            if (failure.empty()) failure = Explore(index, *states, installed, KeyBound(initial));
             if (!failure.empty()) return std::string(scenario.name) + ": " + failure;
             before = installed;
             installed = AfterStep(step, installed);
+            FloorBefore = Floor;
+            Floor = NextFloor;
             previous = std::move(states);
         }
         return std::string();
@@ -393,7 +559,7 @@ private:
     }
 
     // ---- one command: its traced run, its crash points and their states
-    std::string Explore(size_t index, CrashStates& states, const std::set<std::string>& installed) {
+    std::string Explore(size_t index, CrashStates& states, const std::set<std::string>& installed, bool keyWasBound) {
         const Step& step = Current->steps[index];
         ProgramResult traced;
         if (const std::string failure = Trace(index, states, traced); !failure.empty()) {
@@ -401,11 +567,18 @@ private:
         }
         const Told told = Tell(step, traced);
         if (!told.done) return Label(step) + ": the traced run failed: " + Shown(traced);
+        if (const std::string zeroed = ZeroedPath(step);
+            !zeroed.empty() && !Contains(traced.out, "Damaged: " + zeroed)) {
+            return Label(step) + ": the traced run did not find the zeroed " + zeroed + ": " + Shown(traced);
+        }
         Promise during;
         during.required = installed;
         if (step.kind == Kind::Uninstall) during.required.erase(step.name);
-        Promise after{AfterStep(step, installed), told.listed, told.whole, told.removed, true, told.converted,
-                      !told.removed.empty()};
+        during.lasting = Floor;
+        // Verify leaves the package of a file it took away incomplete.
+        Promise after{AfterStep(step, installed), told.listed,    told.whole,           told.removed,
+                      step.kind != Kind::Verify,  told.converted, !told.removed.empty()};
+        NextFloor = after.lasting = After(step, told, keyWasBound, Floor);
         const std::vector<size_t> points = Choose(states, Options.pointsPerCommand);
         const auto [unique, found] = CheckStates(index, states, points, during, after, std::string());
         Result.commands += 1;
@@ -446,6 +619,7 @@ private:
             const Tree left = previous.At(point, Variant::Whole, Random, choices);
             left.Write(Home, Top, HomeLinks);
             CrashStates states = previous.KilledAt(point);
+            Zero(step, &states);
             ProgramResult traced;
             if (const std::string failure = Trace(index, states, traced); !failure.empty()) {
                 return Label(step) + " after a kill of " + Label(killed) + ": " + failure;
@@ -454,8 +628,8 @@ private:
             const Told told = Tell(step, traced);
             // What a kill leaves, a download or convert completes; an install
             // may find no package-info file yet.
-            const bool mustSucceed =
-                step.kind == Kind::Download || step.kind == Kind::Convert || step.kind == Kind::List;
+            const bool mustSucceed = step.kind == Kind::Download || step.kind == Kind::Convert ||
+                                     step.kind == Kind::List || step.kind == Kind::Verify;
             if ((traced.exitCode != 0 && traced.exitCode != 1) || (mustSucceed && !told.done)) {
                 ++found;
                 Report(index, {"the command fails after a kill", Shown(traced)}, kill, "whole", VariantTexts[1], left);
@@ -464,7 +638,9 @@ private:
             Promise during;
             during.required = base;
             if (step.kind == Kind::Uninstall) during.required.erase(step.name);
+            during.lasting = FloorBefore;
             Promise after{base, told.listed, told.whole, told.removed, false, told.converted, !told.removed.empty()};
+            after.lasting = After(step, told, KeyBound(left), FloorBefore);
             after.required.insert(told.listed.begin(), told.listed.end());
             for (const std::string& name : told.removed) after.required.erase(name);
             const std::vector<size_t> points = Choose(states, Options.pointsAfterKill);
@@ -579,11 +755,51 @@ private:
             (info == scan.infoFiles.end() || !ReadRecord(info->second, record) || !(record == Records.at(step.name)))) {
             return {"the finished command's result is lost", "the package-info file of " + step.name};
         }
+        if (const Finding trust = CheckTrust(promise.lasting, content, listing); !trust.check.empty()) return trust;
         if (promise.cleanedUp) {
             const std::vector<std::string> left = scan.Unlisted(listing);
             if (!left.empty()) {
                 return {"the uninstall left files nothing lists",
                         left.front() + (left.size() > 1 ? " and " + std::to_string(left.size() - 1) + " more" : "")};
+            }
+        }
+        return {};
+    }
+
+    // The store's trust in the signed repository: a list of keys and an
+    // accepted manifest are whole when they are there, and what trust, a
+    // trusted download and verify reported holds.
+    Finding CheckTrust(const Lasting& lasting, ContentCheck& content, const std::vector<Record>& listing) const {
+        if (!Current->signedRepository) return {};
+        const std::string keys = RunHome + "/" + KeysPath;
+        if (fs::exists(keys) && testsupport::ReadFile(keys) != KeysText) {
+            return {"the trusted keys are not whole", KeysPath + " holds " + testsupport::ReadFile(keys)};
+        }
+        if (lasting.keyBound && !fs::exists(keys)) return {"the reported trust is lost", KeysPath + " is missing"};
+        const std::string manifest = RunHome + "/" + ManifestPath;
+        int64_t serial = 0;
+        if (fs::exists(manifest)) {
+            const std::string bytes = testsupport::ReadFile(manifest);
+            for (const auto& [published, text] : Published) serial = text == bytes ? published : serial;
+            if (serial == 0) {
+                return {"the accepted manifest is not whole",
+                        ManifestPath + " holds " + std::to_string(bytes.size()) + " bytes that no manifest has"};
+            }
+        }
+        if (serial < lasting.serial) {
+            return {"an older manifest is back after a trusted download",
+                    "the store holds serial " + std::to_string(serial) + " after serial " +
+                        std::to_string(lasting.serial) + " was reported"};
+        }
+        if (!lasting.clean) return {};
+        for (const Record& record : listing) {
+            for (const ListedFile& file : record.files) {
+                const std::string path = ContentPath(file);
+                if (!fs::exists(RunHome + "/" + StorePath + "/" + path)) continue;
+                if (const std::string fault = content.Verify(path, file.crc, file.size); !fault.empty()) {
+                    return {"a name in files/ stands for damaged bytes after verify",
+                            "package '" + record.name + "': " + fault};
+                }
             }
         }
         return {};
@@ -601,6 +817,10 @@ private:
         for (const std::string& name : promise.required) {
             if (listed.count(name) == 0) return {"a package is lost", name + " is not listed: " + list.out};
         }
+        if (step.kind == Kind::Trust) {
+            const ProgramResult result = RunIn(RunHome, Arguments(step));
+            if (!Tell(step, result).done) return {"the trust after the crash fails", Shown(result)};
+        }
         std::set<std::string> fetch = listed;
         if (step.kind == Kind::Download) fetch.insert(step.name);
         for (const std::string& name : fetch) {
@@ -611,6 +831,11 @@ private:
         if (step.kind == Kind::Convert) {
             const ProgramResult result = RunIn(RunHome, Arguments(step));
             if (result.exitCode != 0) return {"the convert after the crash fails", Shown(result)};
+        }
+        // The downloads mended what verify took away.
+        if (step.kind == Kind::Verify) {
+            const ProgramResult result = RunIn(RunHome, Arguments(step));
+            if (result.exitCode != 0) return {"verify finds damage after the downloads", Shown(result)};
         }
         ContentCheck content(store);
         const StoreScan scan = StoreScan::Of(store);
@@ -673,6 +898,17 @@ private:
     std::string Program;
     std::string Url;
     std::unique_ptr<testsupport::HttpServer> Server;
+    // The signed repository and the store's files of its trust.
+    std::string SignedUrl;
+    std::string PrivateKey;
+    std::string PublicKey;
+    std::string KeysPath;  // tree-relative
+    std::string ManifestPath;
+    std::string KeysText;                      // the list of keys that trust writes
+    std::map<int64_t, std::string> Published;  // the manifests by serial
+    Lasting Floor;                             // what the steps before the current one promise
+    Lasting FloorBefore;                       // the same before the step before it
+    Lasting NextFloor;                         // the same after the current one
     std::vector<Archive> Archives;
     std::map<std::string, Record> Records;  // what converting each archive gives
     std::set<std::string> Kinds;
