@@ -6,8 +6,13 @@
 # follows it and counts in its time:
 #   (a) a package of one 256 MiB content file, target at most 1.05 times curl;
 #   (b) a package of 1,000 content files of 8 KiB, target at most 1.00 times curl.
+# The repository is signed as a publisher signs one (openssl), and each case is
+# downloaded once more, in the same turns, into a store that trusts its key:
+# it then fetches and checks the manifest and hashes every file with SHA-256
+# as it arrives, target at most 1.05 times the download of the store that
+# trusts no key (whose download is the one compared with curl).
 # Prints the median of several runs of each (RUNS, default 7), taken in turns
-# so that a change in the machine's load touches both alike, and the peak
+# so that a change in the machine's load touches all alike, and the peak
 # resident memory of each program, which must not grow with the file size.
 #   bench/download.sh [path/to/Quillbox]   (default: the default preset's build)
 set -euo pipefail
@@ -20,8 +25,8 @@ if [ ! -x "$quillbox" ]; then
   echo "No Quillbox at $quillbox; build it first (scripts/build default)." >&2
   exit 2
 fi
-if ! command -v curl > /dev/null || [ ! -x /usr/bin/time ]; then
-  echo "curl and /usr/bin/time are needed." >&2
+if ! command -v curl openssl sha256sum > /dev/null || [ ! -x /usr/bin/time ]; then
+  echo "curl, openssl, sha256sum and /usr/bin/time are needed." >&2
   exit 2
 fi
 
@@ -73,6 +78,17 @@ def publish(package, files):
 publish("Big", [("big.bin", 256 * 1024 * 1024)])
 publish("Many", [("file%04d.bin" % index, 8192) for index in range(1000)])
 PYTHON
+
+# The signature: a P-256 key, the manifest of every file with its SHA-256,
+# and the manifest signed with the key.
+openssl ecparam -name prime256v1 -genkey -noout -out "$work/key.pem"
+openssl pkey -in "$work/key.pem" -pubout -out "$work/public.pem"
+(
+  cd "$work/repo"
+  printf '# Quillbox manifest\n# Serial: 1\n# Expires: %s\n' "$(date -u -d '+30 days' +%Y-%m-%dT%H:%M:%SZ)"
+  sha256sum packages/* files/*
+) > "$work/repo/manifest.txt"
+openssl dgst -sha256 -sign "$work/key.pem" -out "$work/repo/manifest.sig" "$work/repo/manifest.txt"
 
 # The server also ends by itself when this script's end closes its standard
 # input.
@@ -137,9 +153,14 @@ new_run_folder() {
   mkdir -p "$run_folder"
 }
 
+# A store that trusts the repository's key (the second argument "signed")
+# gets the key before the timed download.
 run_quillbox() {
   new_run_folder
   cp "$quillbox" "$run_folder/Quillbox"
+  if [ "${2:-}" = signed ]; then
+    (cd "$run_folder" && HOME="$run_folder" ./Quillbox trust "$base" "$work/public.pem" > /dev/null)
+  fi
   sync
   (cd "$run_folder" && HOME="$run_folder" measure ./Quillbox download "$1" "$base")
   if [ -s "$work/stderr.txt" ]; then
@@ -167,27 +188,38 @@ summarise() {
 }
 
 status=0
+# The ratio of two times, and whether it exceeds the target.
+check_ratio() {
+  local label="$1" time="$2" beside="$3" target="$4" ratio
+  ratio=$(awk -v q="$time" -v c="$beside" 'BEGIN { printf "%.2f", q / c }')
+  printf '  %-22s %6.2f, target at most %s\n' "$label" "$ratio" "$target"
+  if awk -v r="$ratio" -v t="$target" 'BEGIN { exit !(r > t) }'; then
+    status=1
+  fi
+}
+
 report() {
   local label="$1" package="$2" target="$3"
   : > "$work/quillbox.runs"
+  : > "$work/signed.runs"
   : > "$work/curl.runs"
   for _ in $(seq "$runs"); do
     run_quillbox "$package" >> "$work/quillbox.runs"
     echo >> "$work/quillbox.runs"
+    run_quillbox "$package" signed >> "$work/signed.runs"
+    echo >> "$work/signed.runs"
     run_curl "$package" >> "$work/curl.runs"
     echo >> "$work/curl.runs"
   done
   read -r quillbox_time quillbox_memory quillbox_cpu <<< "$(summarise < "$work/quillbox.runs")"
+  read -r signed_time signed_memory signed_cpu <<< "$(summarise < "$work/signed.runs")"
   read -r curl_time curl_memory curl_cpu <<< "$(summarise < "$work/curl.runs")"
-  local ratio
-  ratio=$(awk -v q="$quillbox_time" -v c="$curl_time" 'BEGIN { printf "%.2f", q / c }')
   printf '%s\n' "$label"
   printf '  Quillbox: %6.3f s (processor %5.2f s), peak %6d KiB\n' "$quillbox_time" "$quillbox_cpu" "$quillbox_memory"
+  printf '  signed:   %6.3f s (processor %5.2f s), peak %6d KiB\n' "$signed_time" "$signed_cpu" "$signed_memory"
   printf '  curl+sync:%6.3f s (processor %5.2f s), peak %6d KiB\n' "$curl_time" "$curl_cpu" "$curl_memory"
-  printf '  ratio:    %6.2f, target at most %s\n' "$ratio" "$target"
-  if awk -v r="$ratio" -v t="$target" 'BEGIN { exit !(r > t) }'; then
-    status=1
-  fi
+  check_ratio "Quillbox / curl:" "$quillbox_time" "$curl_time" "$target"
+  check_ratio "signed / Quillbox:" "$signed_time" "$quillbox_time" 1.05
   eval "${package}_memory=$quillbox_memory"
 }
 
