@@ -28,7 +28,8 @@ PackageFileDownloadTask::~PackageFileDownloadTask() { GetStoreFilesystem().Retur
 void PackageFileDownloadTask::OnStart() {
     // Without a part file there is nowhere to put the bytes; the transfer is
     // not even begun.
-    if (!partFile->Open(FileClass::WriteNew)) {
+    const bool cleared = DurableStore(GetStoreFilesystem(), GetDirectoryStructure()).ClearLeftover(partPath);
+    if (!cleared || !partFile->Open(FileClass::WriteNew)) {
         cancelled = true;
     }
     pacer.Reset();

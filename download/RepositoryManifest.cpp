@@ -95,7 +95,7 @@ bool ParseUtcTime(const std::string& text, int64_t& seconds) {
         second > 59) {
         return false;
     }
-    seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    seconds = DaysFromCivil(year, month, day) * 86400 + int64_t{hour} * 3600 + int64_t{minute} * 60 + second;
     return true;
 }
 

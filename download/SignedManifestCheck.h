@@ -17,7 +17,7 @@ public:
     // its manifest well within a year, so a date further ahead is a mistake
     // or a way around the expiry.
     static constexpr int64_t LongestValidity = int64_t{366} * 24 * 3600;
-    static constexpr size_t MaximumSignatureFileSize = 64 * 1024;
+    static constexpr size_t MaximumSignatureFileSize = size_t{64} * 1024;
 
     // True when the manifest passes; false with the reason (no line end).
     // `accepted` is the manifest the store accepted last (empty for none),

@@ -152,7 +152,18 @@ bool DurableStore::PlaceWhole(const char* path, const char* bytes, int length, b
 
 // Writes the bytes whole and forces them onto the disk; the file is removed
 // again when that fails.
+bool DurableStore::ClearLeftover(const char* temporaryPath) {
+    if (!Store.FileExists(temporaryPath)) {
+        return true;
+    }
+    Store.DeleteFile(temporaryPath);
+    return !Store.FileExists(temporaryPath) && Store.SyncFolder(GetParentPath(temporaryPath));
+}
+
 bool DurableStore::WriteTemporary(const char* temporaryPath, const char* bytes, int length) {
+    if (!ClearLeftover(temporaryPath)) {
+        return false;
+    }
     FileClass* file = Store.GetFile(temporaryPath);
     file->Open(FileClass::WriteNew);
     const bool complete = file->IsOpen() && file->Write(bytes, length) == length && Store.FlushFile(file);

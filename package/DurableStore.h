@@ -157,6 +157,13 @@ public:
     // could not be made durable or `listUnused` failed; no content file is
     // deleted before the package-info file is durably gone.
     bool RemovePackageFiles(const char* infoPath, const std::function<bool(std::vector<std::string>&)>& listUnused);
+    // Takes away the leftover of a temporary name (a program stopped while
+    // writing it) and syncs its folder, before a new file is created under
+    // the name: otherwise a power cut could drop the removal and the creation
+    // but keep the rename that follows, which would give the old leftover the
+    // final name. False when the leftover cannot be taken away durably; true
+    // when there is none.
+    [[nodiscard]] bool ClearLeftover(const char* temporaryPath);
     // Deletes the names of the content folder and syncs it; false when that
     // is not durable.
     [[nodiscard]] bool DeleteContentFiles(const std::vector<std::string>& names);

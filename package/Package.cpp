@@ -131,7 +131,9 @@ bool Package::Save(ChunkWriter& writer) const {
     return complete;
 }
 
-bool Package::HasName(const char* wanted) const { return wanted != nullptr && EqualsIgnoringAsciiCase(name, wanted); }
+bool Package::HasName(const char* otherName) const {
+    return otherName != nullptr && EqualsIgnoringAsciiCase(name, otherName);
+}
 
 StringClass DescribeHeldIdentifier(const char* name, const char* holder) {
     return FormatString("Package '%s' cannot be used: its identifier %08x belongs to package '%s'.", name,

@@ -153,11 +153,11 @@ public:
     bool Save(ChunkWriter& writer) const;
 
     const StringClass& GetName() const { return name; }
-    // True when the record is the package `name`: its name equals it but for
-    // ASCII letter case. A name that merely shares the identifier (one is
+    // True when the record is the package `otherName`: its name equals it but
+    // for ASCII letter case. A name that merely shares the identifier (one is
     // easily made) is another package, so a record read for a package must
     // pass this (and have a name at all).
-    bool HasName(const char* name) const;
+    bool HasName(const char* otherName) const;
     // True when every listed size is one a file can have (not negative as a
     // 32-bit number); a record that lists another cannot be fetched or
     // checked, and is never registered or downloaded.

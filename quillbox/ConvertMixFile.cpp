@@ -219,7 +219,11 @@ bool MixConversion::ConvertMember(int index, const char* name) {
         return true;
     }
     const StringClass partPath = layout.GetConversionPartPath(index);
-    const bool partWritten = target.Open(store.GetFullPath(partPath), FileClass::WriteNew) != 0;
+    // The content folder was listed at the start, so only a leftover of an
+    // earlier conversion needs a look of its own.
+    const bool cleared = contentNames.count(partPath.Peek() + contentFolder.GetLength() + 1) == 0 ||
+                         DurableStore(store, layout).ClearLeftover(partPath);
+    const bool partWritten = cleared && target.Open(store.GetFullPath(partPath), FileClass::WriteNew) != 0;
     uint32_t crc = 0;
     const bool complete = ReachMember(start) && CopyMember(length, partWritten ? &target : nullptr, crc);
     const PackageFileInfo info(crc, static_cast<int>(length), name);
