@@ -1,6 +1,7 @@
 #include "package/RepositoryTrust.h"
 
 #include "file/FileClass.h"
+#include "foundation/StringClass.h"
 #include "package/DirectoryStructure.h"
 #include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
@@ -177,4 +178,28 @@ bool RepositoryTrust::KeepAcceptedManifest(const char* url, const std::string& b
     MakeFolders(Store.GetFullPath(Layout.GetRepositoryFolder()));
     return DurableStore(Store, Layout)
         .ReplaceWhole(Layout.GetRepositoryManifestPath(name.c_str()), bytes.data(), static_cast<int>(bytes.size()));
+}
+
+bool RepositoryTrust::ReadAllAcceptedManifests(std::vector<std::string>& manifests) {
+    manifests.clear();
+    const StringClass folder = Layout.GetRepositoryFolder();
+    std::vector<std::string> names;
+    if (!Store.ListFolder(folder, names)) {
+        return !Store.FileExists(folder);
+    }
+    const std::string suffix = ".manifest";
+    bool allRead = true;
+    for (const std::string& name : names) {
+        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
+            name.find_first_of("/\\") != std::string::npos) {
+            continue;
+        }
+        std::string bytes;
+        if (ReadStoreFile(FormatString("%s/%s", folder.Peek(), name.c_str()), bytes)) {
+            manifests.push_back(std::move(bytes));
+        } else {
+            allRead = false;
+        }
+    }
+    return allRead;
 }

@@ -33,6 +33,9 @@ public:
     [[nodiscard]] bool ReadAcceptedManifest(const char* url, std::string& bytes);
     // Keeps the manifest as the one last accepted; true once it is durable.
     [[nodiscard]] bool KeepAcceptedManifest(const char* url, const std::string& bytes);
+    // The manifests last accepted from every trusted repository; false when
+    // one of them cannot be read.
+    [[nodiscard]] bool ReadAllAcceptedManifests(std::vector<std::string>& manifests);
 
 private:
     std::string NameOf(const char* url);

@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "download/RepositoryManifest.h"
 #include "foundation/StringClass.h"
 #include "package/ContentFileCheck.h"
 #include "package/DirectoryStructure.h"
@@ -11,6 +12,7 @@
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
+#include "package/RepositoryTrust.h"
 #include "quillbox/Commands.h"
 #include "quillbox/Console.h"
 
@@ -87,22 +89,61 @@ std::string JoinNames(const std::vector<std::string>& names) {
     return joined;
 }
 
+// The SHA-256 that the manifests accepted from trusted repositories list for
+// content files: where one does, the store knows what the bytes must be.
+class SignedDigests {
+public:
+    // False when an accepted manifest cannot be read.
+    bool Read() {
+        std::vector<std::string> texts;
+        const bool allRead =
+            RepositoryTrust(GetStoreFilesystem(), GetDirectoryStructure()).ReadAllAcceptedManifests(texts);
+        for (const std::string& text : texts) {
+            RepositoryManifest manifest;
+            StringClass problem;
+            if (manifest.Read(text.data(), text.size(), problem)) {
+                Manifests.push_back(std::move(manifest));
+            }
+        }
+        return allRead;
+    }
+
+    // The digest the manifests list for the path; none when none does, or
+    // when two disagree (then nothing is known of the bytes).
+    const RepositoryManifest::Digest* Find(const std::string& path) const {
+        const RepositoryManifest::Digest* found = nullptr;
+        for (const RepositoryManifest& manifest : Manifests) {
+            const RepositoryManifest::Digest* listed = manifest.Find(path);
+            if (listed != nullptr && found != nullptr && *listed != *found) {
+                return nullptr;
+            }
+            found = listed != nullptr ? listed : found;
+        }
+        return found;
+    }
+
+private:
+    std::vector<RepositoryManifest> Manifests;
+};
+
 // Whole when its bytes have the checksum of its name at a size a listing
-// gives. A file that has the checksum at another size is whole too, for a
-// listing that disagrees with it: it is reported but kept.
+// gives, and the signed SHA-256 where one is known. A file that has the
+// checksum at another size is whole too, for a listing that disagrees with
+// it: it is reported but kept.
 enum class Verdict { Whole, Missing, Damaged, Disagrees };
 
-Verdict Judge(const ListedContent& content) {
-    const ContentFileReport report = CheckContentFile(GetStoreFilesystem(), content.path.c_str(), content.info);
+Verdict Judge(const ListedContent& content, const RepositoryManifest::Digest* signedDigest) {
+    const ContentFileReport report =
+        CheckContentFile(GetStoreFilesystem(), content.path.c_str(), content.info, signedDigest);
     switch (report.state) {
         case ContentFileState::Missing:
             return Verdict::Missing;
         case ContentFileState::Damaged:
+        case ContentFileState::OtherBytes:
         case ContentFileState::Unreadable:
             return Verdict::Damaged;
         case ContentFileState::Whole:
         case ContentFileState::OtherSize:
-        case ContentFileState::OtherBytes:
             break;
     }
     for (int32_t size : content.sizes) {
@@ -127,11 +168,16 @@ int RunVerify() {
     if (!allListed && !unreadable.IsEmpty()) {
         PrintError("Could not read '%s'.\r\n", unreadable.Peek());
     }
+    SignedDigests signedDigests;
+    const bool digestsRead = signedDigests.Read();
+    if (!digestsRead) {
+        PrintError("Could not read a manifest that the store accepted from a trusted repository.\r\n");
+    }
     int faults = 0;
     std::vector<std::string> damaged;
     const size_t folderLength = GetDirectoryStructure().GetContentFolder().GetLength() + 1;
     for (const ListedContent& content : listing.Contents) {
-        const Verdict verdict = Judge(content);
+        const Verdict verdict = Judge(content, signedDigests.Find(content.path));
         if (verdict == Verdict::Whole) {
             continue;
         }
@@ -154,5 +200,5 @@ int RunVerify() {
         PrintOut("%d of %d content files are damaged or missing. Download their packages again to mend them.\r\n",
                  faults, total);
     }
-    return faults == 0 && allListed && removed ? 0 : 1;
+    return faults == 0 && allListed && digestsRead && removed ? 0 : 1;
 }

@@ -767,6 +767,28 @@ TEST_F(SignedRepositoryTest, ManifestSignedByTheOldAndTheNewKeyDownloadsDuringAK
     EXPECT_EQ(ReadFile(StoredFile(Rules)), Rules.bytes);
 }
 
+// Where a trusted repository's accepted manifest lists a content file, the
+// store knows its SHA-256: verify finds other bytes of the same checksum and
+// size, and the next download mends the file.
+TEST_F(SignedRepositoryTest, VerifyChecksTheSignedSha256OfContentFilesFromATrustedRepository) {
+    repository->Publish("Maps", {Readme, Rules});
+    Sign(1, {Folder / "key.pem"});
+    Trust(Folder / "public.pem");
+    ExpectSignedSuccess("Maps");
+    const std::string forged = testsupport::ForgeCrc(std::string(Readme.bytes.size() - 4, 'x'), Crc(Readme.bytes));
+    testsupport::WriteFile(StoredFile(Readme), forged);
+
+    const ProgramResult damaged = Run({"verify"});
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_EQ(damaged.out, "Damaged: files/" + ContentFileName(Readme) +
+                               " (Maps)\r\n1 of 2 content files are damaged or missing. Download their packages again "
+                               "to mend them.\r\n");
+    EXPECT_FALSE(Exists(StoredFile(Readme)));
+    ExpectSignedSuccess("Maps");
+    EXPECT_EQ(ReadFile(StoredFile(Readme)), Readme.bytes);
+    EXPECT_EQ(Run({"verify"}).out, "All 2 content files of 1 packages are whole.\r\n");
+}
+
 TEST_F(SignedRepositoryTest, TrustRefusesWhatIsNoP256PublicKey) {
     testsupport::WriteFile(Folder / "not-a-key.pem", "-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----\n");
     for (const std::string& file : {std::string("key.pem"), std::string("not-a-key.pem")}) {
