@@ -1,5 +1,6 @@
 #include "download/PackageDownloadTask.h"
 
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <unordered_set>
@@ -17,6 +18,46 @@
 #include "package/Package.h"
 #include "package/PackageManager.h"
 #include "package/RepositoryTrust.h"
+
+namespace {
+
+std::string LowerAscii(std::string text) {
+    for (char& character : text) {
+        if (character >= 'A' && character <= 'Z') {
+            character = static_cast<char>(character - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+// The names in the content folder, read once: a look of its own at each of
+// many missing files would cost a lookup on the disk each. Letter case is
+// ignored here, so that it only ever tells that a name is surely not there;
+// a name it may hold is looked at as before.
+class ContentFolderNames {
+public:
+    ContentFolderNames(FlatFilesystem& store, DirectoryStructure& layout)
+        : PrefixLength(static_cast<size_t>(layout.GetContentFolder().GetLength()) + 1) {
+        const StringClass folder = layout.GetContentFolder();
+        std::vector<std::string> names;
+        Known = store.ListFolder(folder, names) || !store.FileExists(folder);
+        for (const std::string& name : names) {
+            Names.insert(LowerAscii(name));
+        }
+    }
+
+    // False only when the folder surely holds no file of the store path.
+    bool MayHold(const char* path) const {
+        return !Known || std::strlen(path) <= PrefixLength || Names.count(LowerAscii(path + PrefixLength)) != 0;
+    }
+
+private:
+    size_t PrefixLength;
+    bool Known = false;
+    std::unordered_set<std::string> Names;
+};
+
+}  // namespace
 
 PackageDownloadTask::PackageDownloadTask(const char* packageName, const char* repositoryUrl)
     : packageName(packageName), packageId(HashName(packageName)), repositoryUrl(repositoryUrl) {}
@@ -155,10 +196,6 @@ PackageInfoDownloadTask* PackageDownloadTask::StartInfoDownload(
 // begun before any file task writes.
 bool PackageDownloadTask::NeedsFetch(const PackageFileInfo& fileInfo, const StringClass& path,
                                      const platform::Sha256Digest* signedDigest, bool& fetch) {
-    if (GetContentBatch().Holds(path)) {
-        fetch = false;
-        return true;
-    }
     const ContentFileReport report = CheckContentFile(GetStoreFilesystem(), path, fileInfo, signedDigest);
     switch (report.state) {
         case ContentFileState::Missing:
@@ -202,6 +239,7 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
     for (int index = 0; index < package.GetFileCount(); ++index) {
         listed.insert(layout.GetContentFilePath(package.GetFileInfo(index)).Peek());
     }
+    const ContentFolderNames present(store, layout);
     for (int index = 0; index < package.GetFileCount(); ++index) {
         const PackageFileInfo& fileInfo = package.GetFileInfo(index);
         const StringClass path = layout.GetContentFilePath(fileInfo);
@@ -210,8 +248,9 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
             Refuse(FormatString("The signed manifest does not list '%s'.", path.Peek()));
             return;
         }
-        bool fetch = false;
-        if (!NeedsFetch(fileInfo, path, digest, fetch)) {
+        // A file that arrived in this run waits in the batch for its name.
+        bool fetch = !batch.Holds(path);
+        if (fetch && present.MayHold(path) && !NeedsFetch(fileInfo, path, digest, fetch)) {
             return;
         }
         if (!fetch) {
@@ -221,7 +260,8 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
         // may list "a.dat" and "a.dat.part" with one checksum): writing into
         // it would destroy that file.
         const StringClass partPath = layout.GetContentPartPath(fileInfo, false);
-        const bool partNameTaken = listed.count(partPath.Peek()) != 0 || store.FileExists(partPath);
+        const bool partNameTaken =
+            listed.count(partPath.Peek()) != 0 || (present.MayHold(partPath) && store.FileExists(partPath));
         PackageFileDownloadTask* task =
             registry->AcquireFileTask(fileInfo, repositoryUrl, AsFileObserver(), partNameTaken, digest);
         // A file this task cannot wait for would let the package pass as
