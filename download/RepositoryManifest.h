@@ -46,5 +46,9 @@ private:
 // text is not such a date (or not a real one, as February 30).
 [[nodiscard]] bool ParseUtcTime(const std::string& text, int64_t& seconds);
 
+// "YYYY-MM-DDTHH:MM:SSZ" of seconds since 1970-01-01T00:00:00Z, computed here
+// rather than by the C runtime, whose range differs between systems.
+std::string FormatUtcTime(int64_t seconds);
+
 // The digest as 64 lower-case hexadecimal digits.
 std::string DigestText(const RepositoryManifest::Digest& digest);

@@ -1,25 +1,6 @@
 #include "download/SignedManifestCheck.h"
 
-#include <ctime>
-
 #include "platform/Crypto.h"
-
-namespace {
-
-std::string UtcText(int64_t seconds) {
-    const std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-#ifdef _WIN32
-    gmtime_s(&parts, &time);
-#else
-    gmtime_r(&time, &parts);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
-}  // namespace
 
 bool SignedManifestCheck::IsSigned(const std::vector<std::vector<uint8_t>>& keys, const std::string& manifestBytes,
                                    const std::string& signatureBytes, StringClass& reason) {
@@ -57,12 +38,13 @@ bool SignedManifestCheck::Check(const std::vector<std::vector<uint8_t>>& keys, c
         return false;
     }
     if (Manifest.GetExpires() < now) {
-        reason = FormatString("The repository's manifest.txt expired at %s.", UtcText(Manifest.GetExpires()).c_str());
+        reason =
+            FormatString("The repository's manifest.txt expired at %s.", FormatUtcTime(Manifest.GetExpires()).c_str());
         return false;
     }
     if (Manifest.GetExpires() - now > LongestValidity) {
         reason = FormatString("The repository's manifest.txt claims to be valid until %s, more than a year ahead.",
-                              UtcText(Manifest.GetExpires()).c_str());
+                              FormatUtcTime(Manifest.GetExpires()).c_str());
         return false;
     }
     RepositoryManifest earlier;

@@ -66,4 +66,15 @@ TEST(RepositoryManifestTest, RefusesEverythingElse) {
         << problem.Peek();
 }
 
+// The date a refusal names is formatted without the C runtime, whose range
+// ends in 2038 or 3000 on some systems; it gives back what was read.
+TEST(RepositoryManifestTest, UtcTimesFormatAsTheyParse) {
+    for (const char* text : {"1970-01-01T00:00:00Z", "2000-02-29T23:59:59Z", "2038-01-19T03:14:08Z",
+                             "2999-12-31T12:00:00Z", "9999-12-31T23:59:59Z"}) {
+        int64_t seconds = 0;
+        ASSERT_TRUE(ParseUtcTime(text, seconds)) << text;
+        EXPECT_EQ(FormatUtcTime(seconds), text);
+    }
+}
+
 }  // namespace
