@@ -25,8 +25,12 @@ struct ListedContent {
     PackageFileInfo info;
     // Every size the listings give; the file is whole at any of them.
     std::vector<int32_t> sizes;
-    // The packages that list it, in the order they were met.
+    // The packages that list it, in the order they were met (a package both
+    // installed and in a package-info file may come twice).
     std::vector<std::string> packages;
+    // The last visit of a package that listed it, so that a package listing
+    // it twice names it once, in constant time however many share it.
+    size_t lastVisit = 0;
 };
 
 std::string UpperAscii(const char* text) {
@@ -46,12 +50,16 @@ public:
     bool Add(const Package& package) {
         const std::string name = package.GetName().Peek();
         PackageNames.insert(UpperAscii(name.c_str()));
+        ++Visits;
         DirectoryStructure& layout = GetDirectoryStructure();
         for (int index = 0; index < package.GetFileCount(); ++index) {
             const PackageFileInfo& info = package.GetFileInfo(index);
             ListedContent& content = Find(layout.GetContentFilePath(info).Peek(), info);
             AddOnce(content.sizes, info.size);
-            AddOnce(content.packages, name);
+            if (content.lastVisit != Visits) {
+                content.lastVisit = Visits;
+                content.packages.push_back(name);
+            }
         }
         return true;
     }
@@ -79,12 +87,17 @@ private:
     }
 
     std::unordered_map<std::string, size_t> IndexOf;
+    size_t Visits = 0;
 };
 
+// The names once each, letter case ignored, in the order given.
 std::string JoinNames(const std::vector<std::string>& names) {
+    std::unordered_set<std::string> named;
     std::string joined;
     for (const std::string& name : names) {
-        joined += joined.empty() ? name : ", " + name;
+        if (named.insert(UpperAscii(name.c_str())).second) {
+            joined += joined.empty() ? name : ", " + name;
+        }
     }
     return joined;
 }
