@@ -72,10 +72,11 @@ QUILLBOX_FOLDING_TARGET inline __m128i LoadBlock(const unsigned char* at) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
 }
 
-// The remainder in `lane` times x^(8 * distance) mod P, added to `next`.
-QUILLBOX_FOLDING_TARGET inline __m128i FoldLane(__m128i lane, __m128i constants, __m128i next) {
+// The remainder `folded` times x^(8 * distance) mod P, added to `addend`.
+QUILLBOX_FOLDING_TARGET inline __m128i FoldLane(__m128i folded, __m128i constants, __m128i addend) {
     return _mm_xor_si128(
-        _mm_xor_si128(_mm_clmulepi64_si128(lane, constants, 0x00), _mm_clmulepi64_si128(lane, constants, 0x11)), next);
+        _mm_xor_si128(_mm_clmulepi64_si128(folded, constants, 0x00), _mm_clmulepi64_si128(folded, constants, 0x11)),
+        addend);
 }
 
 QUILLBOX_FOLDING_TARGET uint32_t UpdateFolded(uint32_t crc, const unsigned char* bytes, size_t length) {
