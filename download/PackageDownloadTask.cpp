@@ -23,9 +23,7 @@ namespace {
 
 std::string LowerAscii(std::string text) {
     for (char& character : text) {
-        if (character >= 'A' && character <= 'Z') {
-            character = static_cast<char>(character - 'A' + 'a');
-        }
+        character = AsciiLower(character);
     }
     return text;
 }

@@ -12,10 +12,6 @@ namespace {
 // A list of keys or a manifest larger than this is not the store's own.
 constexpr int64_t MaximumTrustFileSize = int64_t{64} << 20;
 
-char LowerAscii(char character) {
-    return character >= 'A' && character <= 'Z' ? static_cast<char>(character - 'A' + 'a') : character;
-}
-
 int HexValue(char digit) {
     if (digit >= '0' && digit <= '9') {
         return digit - '0';
@@ -80,10 +76,10 @@ std::string RepositoryTrust::ComparedUrl(const char* url) {
     const size_t authorityStart = at != std::string::npos && at >= hostStart ? at + 1 : hostStart;
     std::string compared;
     for (size_t index = 0; index < hostStart; ++index) {
-        compared += LowerAscii(text[index]);
+        compared += AsciiLower(text[index]);
     }
     for (size_t index = authorityStart; index < pathStart; ++index) {
-        compared += LowerAscii(text[index]);
+        compared += AsciiLower(text[index]);
     }
     std::string path = text.substr(pathStart);
     while (!path.empty() && path.back() == '/') {

@@ -33,14 +33,13 @@ struct ListedContent {
     size_t lastVisit = 0;
 };
 
-std::string UpperAscii(const char* text) {
-    std::string upper(text);
-    for (char& character : upper) {
-        if (character >= 'a' && character <= 'z') {
-            character = static_cast<char>(character - 'a' + 'A');
-        }
+// Package names are compared without regard to ASCII letter case.
+std::string FoldedName(const char* text) {
+    std::string folded(text);
+    for (char& character : folded) {
+        character = AsciiLower(character);
     }
-    return upper;
+    return folded;
 }
 
 // The content files of every installed package and every package-info file
@@ -49,7 +48,7 @@ class StoreListing {
 public:
     bool Add(const Package& package) {
         const std::string name = package.GetName().Peek();
-        PackageNames.insert(UpperAscii(name.c_str()));
+        PackageNames.insert(FoldedName(name.c_str()));
         ++Visits;
         DirectoryStructure& layout = GetDirectoryStructure();
         for (int index = 0; index < package.GetFileCount(); ++index) {
@@ -95,7 +94,7 @@ std::string JoinNames(const std::vector<std::string>& names) {
     std::unordered_set<std::string> named;
     std::string joined;
     for (const std::string& name : names) {
-        if (named.insert(UpperAscii(name.c_str())).second) {
+        if (named.insert(FoldedName(name.c_str())).second) {
             joined += joined.empty() ? name : ", " + name;
         }
     }
