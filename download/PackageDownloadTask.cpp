@@ -79,10 +79,12 @@ PackageDownloadTask::~PackageDownloadTask() {
         LeaveFileTask(fileTasks[index]);
     }
     // Files that arrived keep their names also when the download failed, so
-    // that running it again fetches only the rest.
+    // that running it again fetches only the rest. The result is told by now:
+    // one that does not get its name durably is deleted and fetched again by
+    // the next run.
     DurableBatch& batch = GetContentBatch();
     if (batch.HoldsAny()) {
-        batch.Commit();
+        static_cast<void>(batch.Commit());
     }
 }
 

@@ -6,6 +6,7 @@
 #include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
 #include "package/PackageFileInfo.h"
+#include "package/StoreFailure.h"
 
 PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo,
                                                  bool partNameTaken, const platform::Sha256Digest* signedDigest)
@@ -28,8 +29,11 @@ PackageFileDownloadTask::~PackageFileDownloadTask() { GetStoreFilesystem().Retur
 void PackageFileDownloadTask::OnStart() {
     // Without a part file there is nowhere to put the bytes; the transfer is
     // not even begun.
-    const bool cleared = DurableStore(GetStoreFilesystem(), GetDirectoryStructure()).ClearLeftover(partPath);
-    if (!cleared || !partFile->Open(FileClass::WriteNew)) {
+    FlatFilesystem& store = GetStoreFilesystem();
+    const bool cleared = CreateParentFolders(store.GetFullPath(partPath)) &&
+                         DurableStore(store, GetDirectoryStructure()).ClearLeftover(partPath);
+    if (!cleared || !(partFile->Open(FileClass::WriteNew) ||
+                      NoteStoreFailure(FormatString("create %s", QuotedPath(partFile->GetFileName()).Peek())))) {
         cancelled = true;
     }
     pacer.Reset();
@@ -43,7 +47,10 @@ void PackageFileDownloadTask::OnData(const char* data, int length) {
     // that does not end) is stopped there, and its last block not written. A
     // block that does not reach the disk whole (a full disk) spoils the file,
     // so the transfer ends there as a failure too.
-    if (static_cast<uint32_t>(receivedSize.load()) > listedSize || partFile->Write(data, length) != length) {
+    if (static_cast<uint32_t>(receivedSize.load()) > listedSize) {
+        cancelled = true;
+    } else if (partFile->Write(data, length) != length) {
+        NoteStoreFailure(FormatString("write %s", QuotedPath(partFile->GetFileName()).Peek()));
         cancelled = true;
     } else {
         pacer.Wrote(*partFile, length);

@@ -3,9 +3,15 @@
 #include "file/FileClass.h"
 #include "package/DirectoryStructure.h"
 #include "package/FlatFilesystem.h"
+#include "package/StoreFailure.h"
 
 DurableBatch::DurableBatch(FlatFilesystem& store, const char* folder) : Store(store), Folder(folder) {
-    Forcer.Open(store.GetFullPath(folder));
+    // A forcer that did not open fails every file it is given, so the note is
+    // all that is left to do here.
+    const StringClass full = store.GetFullPath(folder);
+    if (!Forcer.Open(full)) {
+        NoteStoreFailure(FormatString("open the folder %s", QuotedPath(full).Peek()));
+    }
 }
 
 DurableBatch::~DurableBatch() {
@@ -16,7 +22,9 @@ DurableBatch::~DurableBatch() {
 
 bool DurableBatch::Hold(FileClass& file, const char* temporaryPath, const char* finalPath, int64_t size) {
     ScopedLock guard(Lock);
-    const bool included = file.IsOpen() && Forcer.Include(file.GetFileHandle());
+    const bool included =
+        file.IsOpen() && (Forcer.Include(file.GetFileHandle()) ||
+                          NoteStoreFailure(FormatString("force %s to the disk", QuotedPath(file.GetFileName()).Peek())));
     file.Close();
     if (!included) {
         return false;
@@ -49,7 +57,10 @@ bool DurableBatch::Commit() {
     ScopedLock guard(Lock);
     // The data goes first: renamed before it is durable, a name could stand
     // for an empty or cut file after a power cut.
-    const bool forced = Held.empty() || Forcer.Force();
+    const bool nothingHeld = Held.empty();
+    const bool forced = nothingHeld || Forcer.Force() ||
+                        NoteStoreFailure(FormatString("force the files written into %s to the disk",
+                                                      QuotedPath(Store.GetFullPath(Folder)).Peek()));
     bool placed = forced;
     for (const HeldFile& held : Held) {
         if (!forced || !Store.ReplaceFile(held.temporaryPath, held.finalPath)) {
@@ -60,7 +71,7 @@ bool DurableBatch::Commit() {
     Held.clear();
     FinalPaths.clear();
     HeldBytes = 0;
-    return Store.SyncFolder(Folder) && placed;
+    return (nothingHeld ? SyncNamesOf(Store, Folder) : Store.SyncFolder(Folder)) && placed;
 }
 
 void WriteBackPacer::Wrote(const FileClass& file, int count) {
@@ -88,29 +99,35 @@ StringClass ParentFolder(const char* folder) {
     return folder[0] == '/' || folder[0] == '\\' ? StringClass("/") : StringClass(".");
 }
 
+bool SyncNativeFolder(const char* folder) {
+    return platform::SyncFolder(folder) ||
+           NoteStoreFailure(FormatString("sync the folder %s", QuotedPath(folder).Peek()));
+}
+
 // A folder's name is synced into its parent before anything is put into it,
 // so only an empty folder may be one that a program made and was stopped
 // before syncing its name.
-void SyncParentOfEmptyFolder(const char* folder) {
-    if (IsEmptyFolder(folder)) {
-        platform::SyncFolder(ParentFolder(folder));
-    }
-}
+bool SyncParentOfEmptyFolder(const char* folder) { return !IsEmptyFolder(folder) || SyncNativeFolder(ParentFolder(folder)); }
 
 }  // namespace
 
-void MakeFolders(const char* folder) {
+bool SyncNamesOf(FlatFilesystem& store, const char* folder) {
+    return !store.FileExists(folder) || store.SyncFolder(folder);
+}
+
+bool MakeFolders(const char* folder) {
     const StringClass parent = GetParentPath(folder);
     if (!parent.IsEmpty()) {
-        if (platform::PathExists(parent)) {
-            SyncParentOfEmptyFolder(parent);
-        } else {
-            MakeFolders(parent);
+        const bool parentReady =
+            platform::PathExists(parent) ? SyncParentOfEmptyFolder(parent) : MakeFolders(parent);
+        if (!parentReady) {
+            return false;
         }
     }
-    if (platform::CreateFolder(folder)) {
-        platform::SyncFolder(ParentFolder(folder));
+    if (!platform::CreateFolder(folder)) {
+        return NoteStoreFailure(FormatString("create the folder %s", QuotedPath(folder).Peek()));
     }
+    return SyncNativeFolder(ParentFolder(folder));
 }
 
 DurableBatch& GetContentBatch() {
@@ -118,13 +135,9 @@ DurableBatch& GetContentBatch() {
     return batch;
 }
 
-void DurableStore::MakeStoreFolder() {
+bool DurableStore::MakeStoreFolder() {
     const StringClass& root = Store.GetRoot();
-    if (platform::PathExists(root)) {
-        SyncParentOfEmptyFolder(root);
-    } else {
-        MakeFolders(root);
-    }
+    return platform::PathExists(root) ? SyncParentOfEmptyFolder(root) : MakeFolders(root);
 }
 
 bool DurableStore::SyncStoreFolder() { return Store.SyncFolder(""); }
@@ -139,7 +152,7 @@ bool DurableStore::AddWhole(const char* path, const char* bytes, int length) {
 
 bool DurableStore::PlaceWhole(const char* path, const char* bytes, int length, bool replace) {
     const StringClass temporaryPath = Layout.GetTemporaryPath(path);
-    if (!WriteTemporary(temporaryPath, bytes, length)) {
+    if (!CreateParentFolders(Store.GetFullPath(path)) || !WriteTemporary(temporaryPath, bytes, length)) {
         return false;
     }
     const bool named = replace ? Store.ReplaceFile(temporaryPath, path) : Store.MoveFile(temporaryPath, path);
@@ -157,7 +170,10 @@ bool DurableStore::ClearLeftover(const char* temporaryPath) {
         return true;
     }
     Store.DeleteFile(temporaryPath);
-    return !Store.FileExists(temporaryPath) && Store.SyncFolder(GetParentPath(temporaryPath));
+    if (Store.FileExists(temporaryPath)) {
+        return NoteStoreFailure(FormatString("delete %s", QuotedPath(Store.GetFullPath(temporaryPath)).Peek()));
+    }
+    return Store.SyncFolder(GetParentPath(temporaryPath));
 }
 
 bool DurableStore::WriteTemporary(const char* temporaryPath, const char* bytes, int length) {
@@ -165,8 +181,12 @@ bool DurableStore::WriteTemporary(const char* temporaryPath, const char* bytes, 
         return false;
     }
     FileClass* file = Store.GetFile(temporaryPath);
+    const StringClass shown = QuotedPath(file->GetFileName());
     file->Open(FileClass::WriteNew);
-    const bool complete = file->IsOpen() && file->Write(bytes, length) == length && Store.FlushFile(file);
+    const bool complete =
+        (file->IsOpen() || NoteStoreFailure(FormatString("create %s", shown.Peek()))) &&
+        (file->Write(bytes, length) == length || NoteStoreFailure(FormatString("write %s", shown.Peek()))) &&
+        Store.FlushFile(file);
     if (file->IsOpen()) {
         file->Close();
     }
@@ -183,7 +203,7 @@ bool DurableStore::RemovePackageFiles(const char* infoPath,
                                       const std::function<bool(std::vector<std::string>&)>& listUnused) {
     if (infoPath[0] != 0) {
         Store.DeleteFile(infoPath);
-        if (!Store.SyncFolder(GetParentPath(infoPath))) {
+        if (!SyncNamesOf(Store, GetParentPath(infoPath))) {
             return false;
         }
     }

@@ -75,7 +75,7 @@ public:
     // takes finalPath at the next Commit; it is closed here, so that no Commit
     // moves a file that is still open. False when its data cannot be forced:
     // it is not held then, and the caller deletes it.
-    bool Hold(FileClass& file, const char* temporaryPath, const char* finalPath, int64_t size);
+    [[nodiscard]] bool Hold(FileClass& file, const char* temporaryPath, const char* finalPath, int64_t size);
     // True when a held file is to take this name.
     bool Holds(const char* finalPath);
     bool HoldsAny();
@@ -85,7 +85,7 @@ public:
     // when nothing is held (an earlier program may have placed names there that
     // were never synced). False when a file held since the last Commit did not
     // get its name durably; such a file is deleted.
-    bool Commit();
+    [[nodiscard]] bool Commit();
 
 private:
     struct HeldFile {
@@ -136,27 +136,27 @@ public:
     // Makes the store folder, each new folder's name synced into its parent,
     // before a command locks the store. A store folder found empty may have
     // been made by a program that stopped before syncing its name, so its
-    // parent is synced as well.
-    void MakeStoreFolder();
+    // parent is synced as well. False when that failed.
+    [[nodiscard]] bool MakeStoreFolder();
     // Syncs the store folder, once the store is locked and before anything is
     // read or reported (rule 6). False when that failed.
-    bool SyncStoreFolder();
+    [[nodiscard]] bool SyncStoreFolder();
 
     // Puts the bytes in the place of the file at path (made if missing) in one
     // step: readers see the old or the new file, never a part of one. False
     // when that is not durable; where the new file did not take the name, the
     // old one is left as it was.
-    bool ReplaceWhole(const char* path, const char* bytes, int length);
+    [[nodiscard]] bool ReplaceWhole(const char* path, const char* bytes, int length);
     // Writes the bytes as a new file at path; false when a file of that name
     // exists or the new one is not durable.
-    bool AddWhole(const char* path, const char* bytes, int length);
+    [[nodiscard]] bool AddWhole(const char* path, const char* bytes, int length);
 
     // Takes a package's package-info file away (none when the path is empty)
     // and then the content files that `listUnused` names once it is gone
     // (names in the content folder), in that order (rule 3). False when that
     // could not be made durable or `listUnused` failed; no content file is
     // deleted before the package-info file is durably gone.
-    bool RemovePackageFiles(const char* infoPath, const std::function<bool(std::vector<std::string>&)>& listUnused);
+    [[nodiscard]] bool RemovePackageFiles(const char* infoPath, const std::function<bool(std::vector<std::string>&)>& listUnused);
     // Takes away the leftover of a temporary name (a program stopped while
     // writing it) and syncs its folder, before a new file is created under
     // the name: otherwise a power cut could drop the removal and the creation
@@ -177,8 +177,13 @@ private:
 };
 
 // Makes the folder and every missing folder above it, outermost first, each
-// new name synced into its parent (rule 2).
-void MakeFolders(const char* folder);
+// new name synced into its parent (rule 2); false when a folder could not be
+// made or its name not synced.
+[[nodiscard]] bool MakeFolders(const char* folder);
+// Syncs the names of a store folder; true when the folder is not there, as it
+// then holds no name to sync (a store that has only downloaded has no
+// packages/ folder).
+[[nodiscard]] bool SyncNamesOf(FlatFilesystem& store, const char* folder);
 
 // The batch of the content folder that the download tasks share.
 DurableBatch& GetContentBatch();

@@ -5,45 +5,50 @@
 #include "config/DataPaths.h"
 #include "file/RawFileClass.h"
 #include "package/DurableStore.h"
+#include "package/StoreFailure.h"
 #include "platform/FileSystem.h"
 
 FlatFilesystem::FlatFilesystem(const char* root) : root(root) {}
 
 StringClass FlatFilesystem::GetFullPath(const char* path) const { return FormatString("%s/%s", root.Peek(), path); }
 
-FileClass* FlatFilesystem::GetFile(const char* path) {
-    const StringClass full = GetFullPath(path);
-    CreateParentFolders(full);
-    return new RawFileClass(full);
-}
+// A read makes nothing: the writers make the folders they write into.
+FileClass* FlatFilesystem::GetFile(const char* path) { return new RawFileClass(GetFullPath(path)); }
 
 void FlatFilesystem::ReturnFile(FileClass* file) { delete file; }
 
 bool FlatFilesystem::FileExists(const char* path) { return platform::PathExists(GetFullPath(path)); }
 
 void FlatFilesystem::CopyFile(const char* source, const char* destination) {
-    platform::CopyFile(GetFullPath(source), GetFullPath(destination));
+    static_cast<void>(platform::CopyFile(GetFullPath(source), GetFullPath(destination)));
 }
 
 bool FlatFilesystem::MoveFile(const char* source, const char* destination) {
-    return platform::MoveFile(GetFullPath(source), GetFullPath(destination));
+    const StringClass from = GetFullPath(source);
+    const StringClass to = GetFullPath(destination);
+    return platform::MoveFile(from, to) || NoteStoreFailure(FormatString("rename %s to %s", QuotedPath(from).Peek(), QuotedPath(to).Peek()));
 }
 
-void FlatFilesystem::DeleteFile(const char* path) { platform::DeleteFile(GetFullPath(path)); }
+// A file that cannot be deleted is found by the next cleanup, or its name is
+// refused when a new file is created under it.
+void FlatFilesystem::DeleteFile(const char* path) { static_cast<void>(platform::DeleteFile(GetFullPath(path))); }
 
 bool FlatFilesystem::FlushFile(FileClass* file) {
-    return file != nullptr && file->IsOpen() && platform::FlushFile(file->GetFileHandle());
+    return file != nullptr && file->IsOpen() &&
+           (platform::FlushFile(file->GetFileHandle()) ||
+            NoteStoreFailure(FormatString("force %s to the disk", QuotedPath(file->GetFileName()).Peek())));
 }
 
 bool FlatFilesystem::ReplaceFile(const char* source, const char* destination) {
-    return platform::ReplaceFile(GetFullPath(source), GetFullPath(destination));
+    const StringClass from = GetFullPath(source);
+    const StringClass to = GetFullPath(destination);
+    return platform::ReplaceFile(from, to) ||
+           NoteStoreFailure(FormatString("rename %s to %s", QuotedPath(from).Peek(), QuotedPath(to).Peek()));
 }
 
-// A folder that is not there holds no name to make durable: a store that has
-// only downloaded has no packages/ folder, and one may lose its files/.
 bool FlatFilesystem::SyncFolder(const char* path) {
     const StringClass full = GetFullPath(path);
-    return platform::SyncFolder(full) || !platform::PathExists(full);
+    return platform::SyncFolder(full) || NoteStoreFailure(FormatString("sync the folder %s", QuotedPath(full).Peek()));
 }
 
 bool FlatFilesystem::ListFolder(const char* path, std::vector<std::string>& names) {
@@ -107,12 +112,10 @@ StringClass GetParentPath(const char* path) {
     return parent;
 }
 
-void CreateParentFolders(const char* path) {
+bool CreateParentFolders(const char* path) {
     if (path == nullptr || path[0] == 0) {
-        return;
+        return true;
     }
     const StringClass parent = GetParentPath(path);
-    if (!parent.IsEmpty() && !platform::PathExists(parent)) {
-        MakeFolders(parent);
-    }
+    return parent.IsEmpty() || platform::PathExists(parent) || MakeFolders(parent);
 }

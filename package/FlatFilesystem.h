@@ -10,12 +10,14 @@ class FileClass;
 
 // File operations on store-relative paths (forward slashes). Failures of the
 // operations without a result are ignored by design: callers learn what they
-// need from opening files or testing for them.
+// need from opening files or testing for them. A failed operation with a
+// result is noted for the command's cause line (StoreFailure.h).
 class Filesystem {
 public:
     virtual ~Filesystem() = default;
 
-    // A new, unopened file object for the path; the caller opens it.
+    // A new, unopened file object for the path; the caller opens it. Nothing
+    // is made on disk: a writer makes the folders it writes into first.
     virtual FileClass* GetFile(const char* path) = 0;
     // Deletes a file object from GetFile (null is ignored).
     virtual void ReturnFile(FileClass* file) = 0;
@@ -24,24 +26,24 @@ public:
     // Copies, replacing an existing destination.
     virtual void CopyFile(const char* source, const char* destination) = 0;
     // Moves or renames; fails when the destination exists.
-    virtual bool MoveFile(const char* source, const char* destination) = 0;
+    [[nodiscard]] virtual bool MoveFile(const char* source, const char* destination) = 0;
     virtual void DeleteFile(const char* path) = 0;
 
     // Forces what was written to an open file object from GetFile onto the disk.
-    virtual bool FlushFile(FileClass* file) = 0;
+    [[nodiscard]] virtual bool FlushFile(FileClass* file) = 0;
     // Puts source in the place of destination in one step, so that the
     // destination is always either the old or the new file. The new name is
     // durable once the folder is synced.
-    virtual bool ReplaceFile(const char* source, const char* destination) = 0;
-    // Makes the names created, renamed or deleted in the folder durable; true
-    // also when the folder does not exist.
-    virtual bool SyncFolder(const char* path) = 0;
+    [[nodiscard]] virtual bool ReplaceFile(const char* source, const char* destination) = 0;
+    // Makes the names created, renamed or deleted in the folder durable; false
+    // when the folder is missing or the sync fails (platform::SyncFolder).
+    [[nodiscard]] virtual bool SyncFolder(const char* path) = 0;
     // The names in a folder, those beginning with a dot included; false when
     // the folder cannot be read.
     virtual bool ListFolder(const char* path, std::vector<std::string>& names) = 0;
     // Deletes the file that ListFolder gave as `name` in that folder, taking
     // the name exactly as listed: it is never read as a path of its own.
-    virtual bool DeleteListedFile(const char* folder, const char* name) = 0;
+    [[nodiscard]] virtual bool DeleteListedFile(const char* folder, const char* name) = 0;
 };
 
 // The store filesystem: every path is taken relative to one root folder.
@@ -54,13 +56,13 @@ public:
     void ReturnFile(FileClass* file) override;
     bool FileExists(const char* path) override;
     void CopyFile(const char* source, const char* destination) override;
-    bool MoveFile(const char* source, const char* destination) override;
+    [[nodiscard]] bool MoveFile(const char* source, const char* destination) override;
     void DeleteFile(const char* path) override;
-    bool FlushFile(FileClass* file) override;
-    bool ReplaceFile(const char* source, const char* destination) override;
-    bool SyncFolder(const char* path) override;
+    [[nodiscard]] bool FlushFile(FileClass* file) override;
+    [[nodiscard]] bool ReplaceFile(const char* source, const char* destination) override;
+    [[nodiscard]] bool SyncFolder(const char* path) override;
     bool ListFolder(const char* path, std::vector<std::string>& names) override;
-    bool DeleteListedFile(const char* folder, const char* name) override;
+    [[nodiscard]] bool DeleteListedFile(const char* folder, const char* name) override;
 
     // The root and the path joined by a slash.
     StringClass GetFullPath(const char* path) const;
@@ -83,5 +85,6 @@ StringClass SanitizeFileName(const char* name);
 StringClass GetParentPath(const char* path);
 
 // Creates every missing folder above the path, outermost first, and makes
-// each new folder's name durable before anything is put into it (MakeFolders).
-void CreateParentFolders(const char* path);
+// each new folder's name durable before anything is put into it (MakeFolders);
+// false when a folder could not be made durably.
+[[nodiscard]] bool CreateParentFolders(const char* path);

@@ -18,6 +18,7 @@
 #include "package/DirectoryStructure.h"
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
+#include "package/StoreFailure.h"
 
 namespace {
 
@@ -232,8 +233,11 @@ PackageManager& PackageManager::GetInstance() {
     if (Instance == nullptr) {
         FlatFilesystem& store = GetStoreFilesystem();
         Instance = new PackageManager(store, GetDirectoryStructure());
-        LockStore(store, Instance->StoreLock);
-        Instance->Load();
+        if (LockStore(store, Instance->StoreLock)) {
+            Instance->Load();
+        } else {
+            Instance->State = IndexState::Unavailable;
+        }
         // Registered after the store filesystem exists, so it runs before that
         // is destroyed.
         if (!exitHandlerRegistered) {
@@ -249,13 +253,18 @@ void PackageManager::SetDamagedIndexNotice(void (*notice)(const char*, const cha
 
 // Two programs that load the same index and save it at exit would each write
 // back only what they knew: the second save would drop what the first one
-// registered. A store where no lock file can be made (a read-only folder) is
-// still used, without the lock, as before.
-void PackageManager::LockStore(FlatFilesystem& store, platform::FileLock& lock) {
+// registered. A store on a file system that cannot lock files at all is used
+// without the lock.
+bool PackageManager::LockStore(FlatFilesystem& store, platform::FileLock& lock) {
     DurableStore durable(store, GetDirectoryStructure());
-    durable.MakeStoreFolder();
-    lock.Lock(store.GetFullPath(LockFileName), WaitNotice);
-    durable.SyncStoreFolder();
+    if (!durable.MakeStoreFolder()) {
+        return false;
+    }
+    const StringClass lockPath = store.GetFullPath(LockFileName);
+    if (!lock.Lock(lockPath, WaitNotice) && !lock.LockingUnsupported()) {
+        return NoteStoreFailure(FormatString("lock %s", QuotedPath(lockPath).Peek()));
+    }
+    return durable.SyncStoreFolder();
 }
 
 bool PackageManager::ReleaseInstance() {
@@ -267,8 +276,8 @@ bool PackageManager::ReleaseInstance() {
     // After a failed save the command has reported its failure and left the
     // index as it was; saving what it left in memory now would undo that. An
     // index that could not be read is never written.
-    const bool saved =
-        manager->State == IndexState::Unreadable || (manager->State != IndexState::SaveFailed && manager->Save());
+    const bool saved = manager->State == IndexState::Unreadable || manager->State == IndexState::Unavailable ||
+                       (manager->State != IndexState::SaveFailed && manager->Save());
     delete manager;
     return saved;
 }
@@ -337,7 +346,7 @@ bool PackageManager::Save() {
     if (State == IndexState::Matching) {
         return true;
     }
-    if (State == IndexState::Unreadable || State == IndexState::SaveFailed) {
+    if (State == IndexState::Unreadable || State == IndexState::SaveFailed || State == IndexState::Unavailable) {
         return false;
     }
     MemoryFile contents;

@@ -47,8 +47,11 @@ public:
     // Takes the lock of `store` into `lock`, waiting as GetInstance does, for
     // a command that writes to a store without the index. The store folder is
     // made first and synced once the lock is held, so that nothing an earlier
-    // program left unsynced there is reported before it is durable.
-    static void LockStore(FlatFilesystem& store, platform::FileLock& lock);
+    // program left unsynced there is reported before it is durable. False,
+    // with the failure noted (StoreFailure.h), when the folder cannot be made
+    // or synced or the lock cannot be taken; a file system that cannot lock
+    // files at all is used without the lock.
+    [[nodiscard]] static bool LockStore(FlatFilesystem& store, platform::FileLock& lock);
     // Saves the index (unless a save of this process has already failed, or
     // the index could not be read) and destroys the process-wide manager,
     // when there is one; false when a save of this process failed. Runs at
@@ -61,6 +64,9 @@ public:
     // False when the index exists but could not be opened or read whole: the
     // manager then holds nothing and never writes the index.
     bool CouldReadIndex() const { return State != IndexState::Unreadable; }
+    // False when the store could not be made, synced or locked before the
+    // load: the manager then holds nothing and never writes the index.
+    bool CouldUseStore() const { return State != IndexState::Unavailable; }
     // Writes the index so that it is replaced whole or not at all; false when
     // it could not be written, and the old index is then left as it was. An
     // index that already holds exactly these bytes is left untouched. The
@@ -119,6 +125,7 @@ private:
         Damaged,     // it holds bytes the packages do not give back: a copy is kept before it is replaced
         Unreadable,  // it could not be read whole: it is never written
         SaveFailed,  // a save failed: it stays as it was for the rest of the run
+        Unavailable,  // the store could not be locked and synced: it is never read or written
     };
 
     bool ListUnusedFiles(std::vector<std::string>& names, StringClass& unreadable);

@@ -154,7 +154,6 @@ bool RepositoryTrust::AddKey(const char* url, const std::vector<uint8_t>& der, b
     for (const std::vector<uint8_t>& key : keys) {
         text += HexText(key.data(), key.size()) + "\n";
     }
-    MakeFolders(Store.GetFullPath(Layout.GetRepositoryFolder()));
     added = DurableStore(Store, Layout)
                 .ReplaceWhole(Layout.GetRepositoryKeysPath(NameOf(url).c_str()), text.data(),
                               static_cast<int>(text.size()));
@@ -171,7 +170,6 @@ bool RepositoryTrust::KeepAcceptedManifest(const char* url, const std::string& b
     if (name.empty()) {
         return false;
     }
-    MakeFolders(Store.GetFullPath(Layout.GetRepositoryFolder()));
     return DurableStore(Store, Layout)
         .ReplaceWhole(Layout.GetRepositoryManifestPath(name.c_str()), bytes.data(), static_cast<int>(bytes.size()));
 }

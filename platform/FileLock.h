@@ -20,12 +20,17 @@ public:
     // locks it. When another process holds the lock, beforeWaiting (if not
     // null) is called once and the call then waits until the lock is free.
     // False when the file cannot be opened or locked; nothing is held then.
-    bool Lock(const char* path, void (*beforeWaiting)());
+    [[nodiscard]] bool Lock(const char* path, void (*beforeWaiting)());
     void Unlock();
     bool IsLocked() const { return Handle != -1; }
+    // True when the last Lock opened the file but its file system cannot lock
+    // files at all (some network shares); LastErrorNumber tells the reason of
+    // any failed Lock.
+    bool LockingUnsupported() const { return Unsupported; }
 
 private:
     intptr_t Handle = -1;
+    bool Unsupported = false;
 };
 
 }  // namespace platform

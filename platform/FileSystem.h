@@ -33,7 +33,7 @@ FileHandle OpenFile(const char* path, int rights);
 // end of the file. The number of bytes transferred, or -1 on failure, also
 // when a part of the count had moved before it.
 int64_t ReadFile(FileHandle file, void* buffer, int64_t count);
-int64_t WriteFile(FileHandle file, const void* buffer, int64_t count);
+[[nodiscard]] int64_t WriteFile(FileHandle file, const void* buffer, int64_t count);
 
 // Origin 0 from the start, 1 from the current position, 2 from the end.
 // The new position, or -1 on failure (the position is then unchanged).
@@ -42,10 +42,10 @@ int64_t SeekFile(FileHandle file, int64_t offset, int origin);
 // The size of the open file, or -1 on failure.
 int64_t FileSize(FileHandle file);
 
-bool CloseFile(FileHandle file);
+[[nodiscard]] bool CloseFile(FileHandle file);
 
 // Forces the file's written data to the disk.
-bool FlushFile(FileHandle file);
+[[nodiscard]] bool FlushFile(FileHandle file);
 
 // Data written to a file can be lost by a power cut until it is forced to the
 // disk, and a new name (a file created, renamed or deleted) until its folder
@@ -74,14 +74,14 @@ public:
     // Begins a group of files written into the folder. A folder that does not
     // exist yet will be made in the nearest one above that does, and share
     // its file system.
-    bool Open(const char* folder);
+    [[nodiscard]] bool Open(const char* folder);
     // A file of the group, still open and written whole: its data is durable
     // once the next Force succeeds. Where the system can only force files one
     // by one (Windows, or the folder's file system), it is forced here.
-    bool Include(FileHandle file);
+    [[nodiscard]] bool Include(FileHandle file);
     // Makes the data of every file included since the last Force durable;
     // false when any of it may not have reached the disk.
-    bool Force();
+    [[nodiscard]] bool Force();
 
 private:
     // Forces the folder's file system whole; -1 where files are forced one
@@ -95,17 +95,22 @@ private:
 // when the folder is missing or the sync fails. Where a Windows volume refuses
 // to flush a folder, the moves' write-through is all there is, and it counts
 // as synced.
-bool SyncFolder(const char* folder);
+[[nodiscard]] bool SyncFolder(const char* folder);
 
 // The modification time as a DOS date (high 16 bits) and time (low 16 bits)
 // in local time; 0 when it cannot be had.
 uint32_t GetFileDosDateTime(FileHandle file);
 // Sets the access and modification times from a DOS date/time pair.
-bool SetFileDosDateTime(FileHandle file, uint32_t dosDateTime);
+[[nodiscard]] bool SetFileDosDateTime(FileHandle file, uint32_t dosDateTime);
 
 // The error number of the last failed call on the calling thread.
 int LastErrorNumber();
 void SetLastErrorNumber(int code);
+// The system's own words for an error number, for a message ("Input/output
+// error"), without a final full stop or line break.
+std::string DescribeError(int code);
+// The path as this system spells it, for a message.
+std::string NativePathText(const char* path);
 
 // True when a file or folder exists under exactly this spelling. The store
 // names its files itself and tells names apart by letter case, so a lookup
@@ -117,19 +122,19 @@ int64_t PathFileSize(const char* path);
 
 // On Windows the deletes and moves wait a little over a second for a file that
 // another program (a virus scanner, an indexer) holds open before they fail.
-bool DeleteFile(const char* path);
+[[nodiscard]] bool DeleteFile(const char* path);
 // Copies source over destination, replacing it when it exists.
-bool CopyFile(const char* source, const char* destination);
+[[nodiscard]] bool CopyFile(const char* source, const char* destination);
 // Moves source to destination; fails when destination already exists.
-bool MoveFile(const char* source, const char* destination);
+[[nodiscard]] bool MoveFile(const char* source, const char* destination);
 // Replaces destination by source in one step, so readers see either the old
 // or the new file, never a partial one. The new name is durable once the
 // folder is synced.
-bool ReplaceFile(const char* source, const char* destination);
+[[nodiscard]] bool ReplaceFile(const char* source, const char* destination);
 
 // Creates one folder; its parent must exist. True also when it already exists
 // as a folder.
-bool CreateFolder(const char* path);
+[[nodiscard]] bool CreateFolder(const char* path);
 // The names in a folder, "." and ".." included; false when it cannot be read.
 bool ListFolder(const char* path, std::vector<std::string>& names);
 
@@ -138,7 +143,7 @@ bool ListFolder(const char* path, std::vector<std::string>& names);
 // listed name that holds backslashes or ".." still means that one entry.
 // Names that cannot stand for one entry of the folder ("", ".", "..", or with
 // a separator of this system) delete nothing.
-bool DeleteFolderEntry(const char* folder, const char* name);
+[[nodiscard]] bool DeleteFolderEntry(const char* folder, const char* name);
 
 // The current directory, without a trailing separator.
 std::string CurrentDirectory();

@@ -19,6 +19,10 @@ bool OpenPackageIndex();
 // calls it after the command.
 bool FinishPackageStore();
 
+// Prints, on standard error, the line that says which call on the store failed
+// and why, when one did; the entry point calls it after a failed command.
+void TellStoreFailure();
+
 // Tells the user that the program waits for another Quillbox that holds the
 // package store; the package manager calls it before it waits.
 void AnnounceWaitForStore();

@@ -24,7 +24,9 @@
 #include "package/Package.h"
 #include "package/PackageFileInfo.h"
 #include "package/PackageManager.h"
+#include "package/StoreFailure.h"
 #include "platform/FileLock.h"
+#include "platform/FileSystem.h"
 #include "quillbox/Console.h"
 
 namespace {
@@ -66,7 +68,7 @@ private:
     bool OpenArchiveFile();
     bool HoldsOwnIdentifier();
     bool ConvertMembers(const DynamicVectorClass<StringClass>& names);
-    void ReadContentFolder();
+    bool ReadContentFolder();
     bool ConvertMember(int index, const char* name);
     bool ReachMember(int64_t start);
     bool CopyMember(int64_t length, FileClass* copy, uint32_t& crc);
@@ -115,7 +117,10 @@ ConvertResult MixConversion::Run() {
     // one could move the other's unfinished copy into place; they take turns
     // through the store's lock like the commands that use the index.
     platform::FileLock storeLock;
-    PackageManager::LockStore(store, storeLock);
+    if (!PackageManager::LockStore(store, storeLock)) {
+        PrintError("Could not use the package store '%s'.\r\n", platform::NativePathText(store.GetRoot()).c_str());
+        return ConvertResult::Abandoned;
+    }
     if (!HoldsOwnIdentifier()) {
         return ConvertResult::NameTaken;
     }
@@ -138,8 +143,8 @@ ConvertResult MixConversion::Run() {
 // before it get their names all the same, as in any conversion that stops on
 // the way.
 bool MixConversion::ConvertMembers(const DynamicVectorClass<StringClass>& names) {
-    if (names.Count() > 0) {
-        ReadContentFolder();
+    if (names.Count() > 0 && !ReadContentFolder()) {
+        return false;
     }
     bool stored = true;
     for (int index = 0; stored && index < names.Count(); ++index) {
@@ -148,11 +153,16 @@ bool MixConversion::ConvertMembers(const DynamicVectorClass<StringClass>& names)
     return contents->Commit() && stored;
 }
 
-void MixConversion::ReadContentFolder() {
-    CreateParentFolders(store.GetFullPath(layout.GetConversionPartPath(0)));
+// False when the content folder cannot be made; one that cannot be listed is
+// taken for empty, and a file that is there after all refuses its new name.
+bool MixConversion::ReadContentFolder() {
+    if (!CreateParentFolders(store.GetFullPath(layout.GetConversionPartPath(0)))) {
+        return false;
+    }
     std::vector<std::string> listed;
-    store.ListFolder(contentFolder, listed);
+    static_cast<void>(store.ListFolder(contentFolder, listed));
     contentNames.insert(listed.begin(), listed.end());
+    return true;
 }
 
 // The package-info file is named by the package's identifier alone. One that
@@ -223,7 +233,10 @@ bool MixConversion::ConvertMember(int index, const char* name) {
     // earlier conversion needs a look of its own.
     const bool cleared = contentNames.count(partPath.Peek() + contentFolder.GetLength() + 1) == 0 ||
                          DurableStore(store, layout).ClearLeftover(partPath);
-    const bool partWritten = cleared && target.Open(store.GetFullPath(partPath), FileClass::WriteNew) != 0;
+    const StringClass fullPartPath = store.GetFullPath(partPath);
+    const bool partWritten =
+        cleared && (target.Open(fullPartPath, FileClass::WriteNew) != 0 ||
+                    NoteStoreFailure(FormatString("create %s", QuotedPath(fullPartPath).Peek())));
     uint32_t crc = 0;
     const bool complete = ReachMember(start) && CopyMember(length, partWritten ? &target : nullptr, crc);
     const PackageFileInfo info(crc, static_cast<int>(length), name);
@@ -266,7 +279,8 @@ bool MixConversion::CopyMember(int64_t length, FileClass* copy, uint32_t& crc) {
             break;
         }
         checksum.Update(buffer, static_cast<size_t>(got));
-        intact = intact && copy->Write(buffer, got) == got;
+        intact = intact && (copy->Write(buffer, got) == got ||
+                            NoteStoreFailure(FormatString("write %s", QuotedPath(copy->GetFileName()).Peek())));
         if (intact) {
             pacer.Wrote(*copy, got);
         }

@@ -7,6 +7,8 @@
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
+#include "package/StoreFailure.h"
+#include "platform/FileSystem.h"
 #include "quillbox/Commands.h"
 #include "quillbox/Console.h"
 
@@ -103,7 +105,7 @@ int RunInstall(const char* packageName) {
 // Nothing is deleted before the index without the package is on disk: a
 // failed save leaves the store exactly as it was. Files that cannot be
 // deleted durably stay for the next cleanup; the package is uninstalled all
-// the same. A package-info file that cannot be read may list any content
+// the same, and the command fails for the files. A package-info file that cannot be read may list any content
 // file, so then none is deleted, and the command says which file it was.
 int RunUninstall(const char* packageName) {
     PackageManager& manager = PackageManager::GetInstance();
@@ -124,11 +126,16 @@ int RunUninstall(const char* packageName) {
     StringClass unreadable;
     const bool cleaned = manager.RemovePackageFiles(name, unreadable);
     PrintOut("Package '%s' is now uninstalled.\r\n", packageName);
-    if (!cleaned && !unreadable.IsEmpty()) {
-        PrintError("Could not read '%s', so no content file was deleted.\r\n", unreadable.Peek());
-        return 1;
+    if (cleaned) {
+        return 0;
     }
-    return 0;
+    if (!unreadable.IsEmpty()) {
+        PrintError("Could not read '%s', so no content file was deleted.\r\n", unreadable.Peek());
+    } else {
+        PrintError("Could not durably delete the content files that no package uses any more; the next uninstall "
+                   "tries again.\r\n");
+    }
+    return 1;
 }
 
 void AnnounceWaitForStore() { PrintError("Waiting for another Quillbox using the store...\r\n"); }
@@ -146,7 +153,13 @@ StringClass FullIndexPath() { return GetStoreFilesystem().GetFullPath(GetDirecto
 }  // namespace
 
 bool OpenPackageIndex() {
-    if (PackageManager::GetInstance().CouldReadIndex()) {
+    const PackageManager& manager = PackageManager::GetInstance();
+    if (!manager.CouldUseStore()) {
+        PrintError("Could not use the package store '%s'.\r\n",
+                   platform::NativePathText(GetStoreFilesystem().GetRoot()).c_str());
+        return false;
+    }
+    if (manager.CouldReadIndex()) {
         return true;
     }
     PrintError("Could not read the package index '%s'.\r\n", FullIndexPath().Peek());
@@ -159,4 +172,11 @@ bool FinishPackageStore() {
     }
     PrintError("Could not save the package index '%s'.\r\n", FullIndexPath().Peek());
     return false;
+}
+
+void TellStoreFailure() {
+    const StringClass cause = DescribeStoreFailure();
+    if (!cause.IsEmpty()) {
+        PrintError("%s\r\n", cause.Peek());
+    }
 }

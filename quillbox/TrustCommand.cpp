@@ -9,6 +9,7 @@
 #include "package/RepositoryTrust.h"
 #include "platform/Crypto.h"
 #include "platform/FileLock.h"
+#include "platform/FileSystem.h"
 #include "quillbox/Commands.h"
 #include "quillbox/Console.h"
 
@@ -53,7 +54,10 @@ int RunTrust(const char* repositoryUrl, const char* publicKeyFile) {
     }
     FlatFilesystem& store = GetStoreFilesystem();
     platform::FileLock storeLock;
-    PackageManager::LockStore(store, storeLock);
+    if (!PackageManager::LockStore(store, storeLock)) {
+        PrintError("Could not use the package store '%s'.\r\n", platform::NativePathText(store.GetRoot()).c_str());
+        return 1;
+    }
     RepositoryTrust trust(store, GetDirectoryStructure());
     bool added = false;
     if (!trust.AddKey(repositoryUrl, key.Der(), added)) {

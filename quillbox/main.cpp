@@ -10,6 +10,12 @@ int main(int argc, char** argv) {
     RegisterDataFactories();
     PackageManager::SetWaitNotice(AnnounceWaitForStore);
     PackageManager::SetDamagedIndexNotice(AnnounceDamagedIndex);
-    const int exitCode = DispatchCommand(argc, argv);
-    return FinishPackageStore() ? exitCode : 1;
+    int exitCode = DispatchCommand(argc, argv);
+    if (!FinishPackageStore()) {
+        exitCode = 1;
+    }
+    if (exitCode != 0) {
+        TellStoreFailure();
+    }
+    return exitCode;
 }

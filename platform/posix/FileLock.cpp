@@ -1,5 +1,7 @@
 #include "platform/FileLock.h"
 
+#include "platform/posix/NativeFolders.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -9,16 +11,6 @@
 
 namespace platform {
 namespace {
-
-std::string NativePath(const char* path) {
-    std::string native = path;
-    for (char& character : native) {
-        if (character == '\\') {
-            character = '/';
-        }
-    }
-    return native;
-}
 
 // flock rather than fcntl locks: those would be dropped when any descriptor
 // of the file in this process is closed, and they are not shared by threads.
@@ -36,10 +28,11 @@ FileLock::~FileLock() { Unlock(); }
 
 bool FileLock::Lock(const char* path, void (*beforeWaiting)()) {
     Unlock();
+    Unsupported = false;
     if (path == nullptr) {
         return false;
     }
-    const int descriptor = open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int descriptor = open(native::PathOf(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (descriptor < 0) {
         return false;
     }
@@ -51,7 +44,10 @@ bool FileLock::Lock(const char* path, void (*beforeWaiting)()) {
         locked = LockWaiting(descriptor);
     }
     if (!locked) {
+        const int error = errno;
+        Unsupported = error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS;
         close(descriptor);
+        errno = error;
         return false;
     }
     Handle = descriptor;

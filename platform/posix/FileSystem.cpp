@@ -443,6 +443,15 @@ int LastErrorNumber() { return errno; }
 
 void SetLastErrorNumber(int code) { errno = code; }
 
+std::string DescribeError(int code) {
+    char text[256];
+    // The GNU variant, which may return a text of its own instead of filling
+    // the buffer.
+    return strerror_r(code, text, sizeof(text));
+}
+
+std::string NativePathText(const char* path) { return NativePath(path); }
+
 bool PathExists(const char* path) {
     struct stat status;
     return stat(NativePath(path).c_str(), &status) == 0;

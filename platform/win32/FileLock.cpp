@@ -23,6 +23,7 @@ FileLock::~FileLock() { Unlock(); }
 
 bool FileLock::Lock(const char* path, void (*beforeWaiting)()) {
     Unlock();
+    Unsupported = false;
     if (path == nullptr) {
         return false;
     }
@@ -39,7 +40,10 @@ bool FileLock::Lock(const char* path, void (*beforeWaiting)()) {
         locked = LockFirstByte(file, 0);
     }
     if (!locked) {
+        const DWORD error = GetLastError();
+        Unsupported = error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
         CloseHandle(file);
+        SetLastError(error);
         return false;
     }
     Handle = reinterpret_cast<intptr_t>(file);

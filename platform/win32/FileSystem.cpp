@@ -266,6 +266,25 @@ void SetLastErrorNumber(int code) {
     SetLastError(static_cast<DWORD>(code));
 }
 
+std::string DescribeError(int code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string described = length > 0 ? std::string(text, length) : "error " + std::to_string(code);
+    LocalFree(text);
+    while (!described.empty() && std::strchr(". \r\n", described.back()) != nullptr) {
+        described.pop_back();
+    }
+    return described;
+}
+
+std::string NativePathText(const char* path) {
+    std::string native = path != nullptr ? path : "";
+    std::replace(native.begin(), native.end(), '/', '\\');
+    return native;
+}
+
 bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 int64_t PathFileSize(const char* path) {

@@ -10,6 +10,7 @@
 #include "support/MixWriter.h"
 #include "support/RecordBytes.h"
 #include "support/SmallDisk.h"
+#include "support/StoreCause.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -464,10 +465,10 @@ protected:
         WriteFile(InfoPath("Stop"), "older");
     }
 
-    void ExpectAbandonedAfterTheFirstMember(const ProgramResult& result) {
+    void ExpectAbandonedAfterTheFirstMember(const ProgramResult& result, const std::string& failedCall) {
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "Failed to open file.\r\n");
+        testsupport::ExpectStoreCause(result.err, "Failed to open file.\r\n", failedCall, StorePath(SecondPart));
         EXPECT_EQ(ReadFile(ContentPath(First)), "one");
         EXPECT_FALSE(Exists(ContentPath(Second)));
         EXPECT_FALSE(Exists(ContentPath(Third)));
@@ -488,7 +489,7 @@ TEST_F(AbandonedConversionTest, ContentFileThatCannotBeCreatedStopsTheConversion
     // writing fails whoever runs the test.
     testsupport::MakeFolders(StorePath(SecondPart));
 
-    ExpectAbandonedAfterTheFirstMember(Convert("Stop.mix"));
+    ExpectAbandonedAfterTheFirstMember(Convert("Stop.mix"), "delete");
     std::vector<std::string> expected = {First.storedName, "convert-1.part"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(ListFolder(StorePath("files")), expected);
@@ -505,7 +506,7 @@ TEST_F(AbandonedConversionTest, ContentFileThatCannotBeWrittenCompletelyLeavesNo
     testsupport::MakeFolders(StorePath("files"));
     ASSERT_TRUE(disk.Fill(StorePath("filler"), 4096));
 
-    ExpectAbandonedAfterTheFirstMember(Convert("Stop.mix"));
+    ExpectAbandonedAfterTheFirstMember(Convert("Stop.mix"), "write");
     EXPECT_EQ(ListFolder(StorePath("files")), std::vector<std::string>{First.storedName});
 }
 
@@ -517,8 +518,10 @@ TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeCreatedIsReportedAndTheCon
 
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
-                              InfoFileName("Maps") + "'.\r\n");
+    testsupport::ExpectStoreCause(result.err,
+                     "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
+                         InfoFileName("Maps") + "'.\r\n",
+                     "create", StorePath("packages/" + InfoFileName("Maps") + ".part"));
     ExpectStored({Stored("a.txt", "a")});
 }
 
@@ -538,8 +541,10 @@ TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeWrittenCompletelyKeepsTheO
     const ProgramResult result = Convert("Maps.mix", "2");
 
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
-                              InfoFileName("Maps") + "'.\r\n");
+    testsupport::ExpectStoreCause(result.err,
+                     "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
+                         InfoFileName("Maps") + "'.\r\n",
+                     "write", StorePath("packages/" + InfoFileName("Maps") + ".part"));
     EXPECT_EQ(ReadFile(InfoPath("Maps")), older);
     EXPECT_EQ(ListFolder(StorePath("packages")), std::vector<std::string>{InfoFileName("Maps")});
 }

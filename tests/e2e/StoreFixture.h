@@ -11,6 +11,7 @@
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
+#include "support/StoreCause.h"
 #include "support/TestSupport.h"
 
 // A copy of Quillbox in a fresh folder: with no paths.ini its store lies
@@ -55,6 +56,10 @@ protected:
             }
         }
         return parts;
+    }
+
+    std::string NativeStorePath(const std::string& relative) const {
+        return testsupport::NativeSpelling(StorePath(relative));
     }
 
     testsupport::TempDir Folder;

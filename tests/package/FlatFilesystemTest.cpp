@@ -85,12 +85,17 @@ TEST(FlatFilesystemTest, FullPathJoinsRootAndPathWithASlash) {
     EXPECT_STREQ(store.GetFullPath("files/X.dat"), "C:\\App\\Ironveil\\Ironveil\\mofs/files/X.dat");
 }
 
-TEST(FlatFilesystemTest, GetFileCreatesTheMissingFoldersAndReturnsAnUnopenedFile) {
+// A read makes nothing: the folders come from the writer that needs them.
+TEST(FlatFilesystemTest, GetFileMakesNothingAndReturnsAnUnopenedFile) {
     TempDir folder;
     FlatFilesystem store((folder.Path() + "\\App\\mofs").c_str());
     FileClass* file = store.GetFile("files/X.dat");
     ASSERT_NE(file, nullptr);
     EXPECT_FALSE(file->IsOpen());
+    EXPECT_FALSE(Exists(folder / "App"));
+    EXPECT_FALSE(file->Open(FileClass::ReadOnly));
+    EXPECT_FALSE(Exists(folder / "App"));
+    ASSERT_TRUE(CreateParentFolders(store.GetFullPath("files/X.dat")));
     EXPECT_TRUE(Exists(folder / "App/mofs/files"));
     EXPECT_FALSE(Exists(folder / "App/mofs/files/X.dat"));
     ASSERT_TRUE(file->Open(FileClass::WriteOnly));
@@ -106,11 +111,11 @@ TEST(FlatFilesystemTest, GetFileCreatesTheMissingFoldersAndReturnsAnUnopenedFile
 
 TEST(FlatFilesystemTest, CreateParentFoldersMakesEveryLevel) {
     TempDir folder;
-    CreateParentFolders((folder.Path() + "/a\\b/c/file.txt").c_str());
+    EXPECT_TRUE(CreateParentFolders((folder.Path() + "/a\\b/c/file.txt").c_str()));
     EXPECT_TRUE(Exists(folder / "a/b/c"));
     EXPECT_FALSE(Exists(folder / "a/b/c/file.txt"));
-    CreateParentFolders("");
-    CreateParentFolders("relative-name-without-folder");
+    EXPECT_TRUE(CreateParentFolders(""));
+    EXPECT_TRUE(CreateParentFolders("relative-name-without-folder"));
     EXPECT_FALSE(Exists("relative-name-without-folder"));
 }
 
@@ -120,11 +125,11 @@ TEST(FlatFilesystemTest, FileOperationsWorkBelowTheRoot) {
     WriteFile(folder / "a.txt", "first");
     WriteFile(folder / "b.txt", "second");
 
-    store.MoveFile("a.txt", "b.txt");  // refused: the destination exists
+    EXPECT_FALSE(store.MoveFile("a.txt", "b.txt"));  // refused: the destination exists
     EXPECT_EQ(ReadFile(folder / "a.txt"), "first");
     store.CopyFile("a.txt", "b.txt");
     EXPECT_EQ(ReadFile(folder / "b.txt"), "first");
-    store.MoveFile("a.txt", "c.txt");
+    EXPECT_TRUE(store.MoveFile("a.txt", "c.txt"));
     EXPECT_FALSE(Exists(folder / "a.txt"));
     EXPECT_EQ(ReadFile(folder / "c.txt"), "first");
 

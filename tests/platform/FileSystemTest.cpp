@@ -23,7 +23,7 @@ std::string ReadThrough(const std::string& path) {
     }
     std::string bytes(1024, '\0');
     bytes.resize(static_cast<size_t>(std::max<int64_t>(platform::ReadFile(file, bytes.data(), 1024), 0)));
-    platform::CloseFile(file);
+    EXPECT_TRUE(platform::CloseFile(file));
     return bytes;
 }
 
