@@ -147,4 +147,24 @@ TEST_F(StoreLockTest, LockOfAKilledProgramIsFreedAtOnce) {
     EXPECT_EQ(InstalledNames(), std::vector<std::string>{"Extra"});
 }
 
+// A lock that cannot be taken keeps every command out of the store, with the
+// reason; the lock file here is a folder, which no system can lock.
+TEST_F(StoreLockTest, LockThatCannotBeTakenFailsEveryCommandAndSaysWhy) {
+    PlaceInfo("Extra");
+    testsupport::MakeFolders(StorePath(std::string(PackageManager::LockFileName) + "/inside"));
+    testsupport::TempDir game;
+    WriteFile(game / "Maps.mix", testsupport::MixWriter().Add("a.txt", "a").Build().bytes);
+    const std::string failure = "Could not use the package store '" + testsupport::NativeSpelling(Store) + "'.\r\n";
+
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"list"}, {"install", "Extra"}, {"convert", (game / "Maps.mix"), "1", "x"}}) {
+        const ProgramResult result = Run(command);
+        EXPECT_EQ(result.exitCode, 1) << command[0];
+        EXPECT_EQ(result.out, "") << command[0];
+        testsupport::ExpectStoreCause(result.err, failure, "lock", StorePath(PackageManager::LockFileName));
+    }
+    EXPECT_EQ(InstalledNames(), std::vector<std::string>{});
+    EXPECT_FALSE(testsupport::Exists(StorePath("packages/" + InfoFileName("Maps"))));
+}
+
 }  // namespace
