@@ -5,7 +5,6 @@
 #include <string>
 
 #include "foundation/Md5.h"
-#include "package/FlatFilesystem.h"
 #include "package/PackageFileInfo.h"
 
 namespace {
@@ -108,4 +107,18 @@ StringClass DirectoryStructure::GetConversionPartPath(int index) {
 DirectoryStructure& GetDirectoryStructure() {
     static DirectoryStructure layout;
     return layout;
+}
+
+StringClass SanitizeFileName(const char* name) {
+    StringClass result;
+    const size_t length = name != nullptr ? std::strlen(name) : 0;
+    if (length == 0) {
+        return result;
+    }
+    char* text = result.GetBuffer(static_cast<int>(length + 1));
+    for (size_t index = 0; index < length; ++index) {
+        text[index] = std::strchr("\\/:*?\"<>|", name[index]) != nullptr ? '_' : name[index];
+    }
+    text[length] = 0;
+    return result;
 }

@@ -62,5 +62,9 @@ public:
     StringClass GetConversionPartPath(int index);
 };
 
+// A copy of the name with each of \ / : * ? " < > | turned into an
+// underscore; empty for null.
+StringClass SanitizeFileName(const char* name);
+
 // The process-wide store layout.
 DirectoryStructure& GetDirectoryStructure();

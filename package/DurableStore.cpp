@@ -111,6 +111,14 @@ bool SyncParentOfEmptyFolder(const char* folder) { return !IsEmptyFolder(folder)
 
 }  // namespace
 
+bool CreateParentFolders(const char* path) {
+    if (path == nullptr || path[0] == 0) {
+        return true;
+    }
+    const StringClass parent = GetParentPath(path);
+    return parent.IsEmpty() || platform::PathExists(parent) || MakeFolders(parent);
+}
+
 bool SyncNamesOf(FlatFilesystem& store, const char* folder) {
     return !store.FileExists(folder) || store.SyncFolder(folder);
 }

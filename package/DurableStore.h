@@ -180,6 +180,10 @@ private:
 // new name synced into its parent (rule 2); false when a folder could not be
 // made or its name not synced.
 [[nodiscard]] bool MakeFolders(const char* folder);
+// Creates every missing folder above the path, outermost first, and makes
+// each new folder's name durable before anything is put into it (MakeFolders);
+// false when a folder could not be made durably.
+[[nodiscard]] bool CreateParentFolders(const char* path);
 // Syncs the names of a store folder; true when the folder is not there, as it
 // then holds no name to sync (a store that has only downloaded has no
 // packages/ folder).

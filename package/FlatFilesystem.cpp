@@ -4,7 +4,6 @@
 
 #include "config/DataPaths.h"
 #include "file/RawFileClass.h"
-#include "package/DurableStore.h"
 #include "package/StoreFailure.h"
 #include "platform/FileSystem.h"
 
@@ -77,20 +76,6 @@ FlatFilesystem& GetStoreFilesystem() {
     return store;
 }
 
-StringClass SanitizeFileName(const char* name) {
-    StringClass result;
-    const size_t length = name != nullptr ? std::strlen(name) : 0;
-    if (length == 0) {
-        return result;
-    }
-    char* text = result.GetBuffer(static_cast<int>(length + 1));
-    for (size_t index = 0; index < length; ++index) {
-        text[index] = std::strchr("\\/:*?\"<>|", name[index]) != nullptr ? '_' : name[index];
-    }
-    text[length] = 0;
-    return result;
-}
-
 StringClass GetParentPath(const char* path) {
     if (path == nullptr) {
         return StringClass();
@@ -110,12 +95,4 @@ StringClass GetParentPath(const char* path) {
     std::memcpy(text, path, length);
     text[length] = 0;
     return parent;
-}
-
-bool CreateParentFolders(const char* path) {
-    if (path == nullptr || path[0] == 0) {
-        return true;
-    }
-    const StringClass parent = GetParentPath(path);
-    return parent.IsEmpty() || platform::PathExists(parent) || MakeFolders(parent);
 }

@@ -76,15 +76,6 @@ private:
 // discovers the data paths on first use when that has not happened yet.
 FlatFilesystem& GetStoreFilesystem();
 
-// A copy of the name with each of \ / : * ? " < > | turned into an
-// underscore; empty for null.
-StringClass SanitizeFileName(const char* name);
-
 // The text before the last slash or backslash; empty when there is none, or
 // only a leading one.
 StringClass GetParentPath(const char* path);
-
-// Creates every missing folder above the path, outermost first, and makes
-// each new folder's name durable before anything is put into it (MakeFolders);
-// false when a folder could not be made durably.
-[[nodiscard]] bool CreateParentFolders(const char* path);

@@ -5,6 +5,7 @@
 
 #include "file/FileClass.h"
 #include "package/DirectoryStructure.h"
+#include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
 #include "package/PackageFileInfo.h"
 #include "support/TestSupport.h"
