@@ -16,6 +16,7 @@
 #include "support/ChildProcess.h"
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
+#include "support/ProgramCopy.h"
 #include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
@@ -102,10 +103,8 @@ public:
 private:
     // ---- set-up: the archives, the repository, the sibling folder, the disk
     std::string SetUp() {
-        Program = Folder / "Quillbox";
         const char* other = std::getenv("QUILLBOX_STRESS_PROGRAM");
-        testsupport::CopyFile(other != nullptr ? other : QUILLBOX_EXE, Program);
-        fs::permissions(Program, fs::perms::owner_exec, fs::perm_options::add);
+        Program = testsupport::CopyProgramInto(Folder.Path(), other != nullptr ? other : QUILLBOX_EXE);
         const std::string base = fs::canonical(Folder.Path()).string() + "/Ironveil/Ironveil";
         Store = base + "/mofs";
         Content = std::make_unique<ContentCheck>(Store);
@@ -165,22 +164,15 @@ private:
     // The repository is a maintainer's store, converted by the program itself
     // and copied to the served folder; beside it one that serves wrong bodies.
     std::string Publish() {
-        testsupport::TempDir maintainer;
-        const std::string program = maintainer / "Quillbox";
-        testsupport::CopyFile(Program, program);
-        fs::permissions(program, fs::perms::owner_exec, fs::perm_options::add);
+        std::vector<std::string> published;
         for (const Archive& archive : Archives) {
             if (!archive.published) continue;
-            const ProgramResult made = testsupport::RunProgram(
-                program, {"convert", ArchivePath(archive), RepositoryVersion[0], RepositoryVersion[1]},
-                maintainer.Path(), {"HOME=" + maintainer.Path()}, StepLimitSeconds);
-            if (made.exitCode != 0) return "set-up: the maintainer's convert failed: " + made.err;
+            published.push_back(ArchivePath(archive));
             Repository[PackageId(archive.name)] = RecordOf(archive, RepositoryVersion[0], RepositoryVersion[1]);
         }
-        const std::string store = fs::canonical(maintainer.Path()).string() + "/Ironveil/Ironveil/mofs";
-        testsupport::MakeFolders(Served / "repo");
-        fs::copy(store + "/packages", Served / "repo/packages", fs::copy_options::recursive);
-        fs::copy(store + "/files", Served / "repo/files", fs::copy_options::recursive);
+        const auto failed = testsupport::PublishConversions(Program, published, RepositoryVersion[0],
+                                                            RepositoryVersion[1], Served / "repo", StepLimitSeconds);
+        if (failed) return "set-up: the maintainer's convert failed: " + failed->err;
         int variant = 0;
         for (const auto& [id, record] : Repository) {
             std::string kpi = testsupport::ReadFile(Served / ("repo/" + InfoPath(id)));
