@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/MixWriter.h"
+#include "support/ProgramCopy.h"
 #include "support/RecordBytes.h"
 #include "support/SmallDisk.h"
 #include "support/StoreCause.h"
@@ -72,9 +73,7 @@ std::filesystem::file_time_type WriteTimeOf(const std::string& path) {
 class ConvertCommandTest : public ::testing::Test {
 protected:
     ConvertCommandTest() {
-        Program = Folder / "Quillbox";
-        testsupport::CopyFile(QUILLBOX_EXE, Program);
-        std::filesystem::permissions(Program, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+        Program = testsupport::CopyProgramInto(Folder.Path());
         ProgramFolder = std::filesystem::canonical(Folder.Path()).string();
         GameFiles = ProgramFolder + "/Ironveil/FDS";
         Store = ProgramFolder + "/Ironveil/Ironveil/mofs";
@@ -437,12 +436,10 @@ TEST_F(ConvertCommandTest, ProgramFolderWhoseNameHoldsABackslashOrASemicolonIsUs
 #endif
     const std::string folder = ProgramFolder + "/" + name;
     testsupport::MakeFolders(folder);
-    testsupport::CopyFile(QUILLBOX_EXE, folder + "/Quillbox");
-    std::filesystem::permissions(folder + "/Quillbox", std::filesystem::perms::owner_exec,
-                                 std::filesystem::perm_options::add);
+    const std::string program = testsupport::CopyProgramInto(folder);
     PutArchive(folder + "/Ironveil/FDS/Maps.mix", MixWriter().Add("a.txt", "alpha"));
     const auto run = [&](const std::vector<std::string>& arguments) {
-        return testsupport::RunProgram(folder + "/Quillbox", arguments, Folder.Path(), {"HOME=" + Folder.Path()});
+        return testsupport::RunProgram(program, arguments, Folder.Path(), {"HOME=" + Folder.Path()});
     };
 
     EXPECT_EQ(run({"list"}).out, "No packages are installed.\r\n");

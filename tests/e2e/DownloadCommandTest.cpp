@@ -15,6 +15,7 @@
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
 #include "support/Openssl.h"
+#include "support/ProgramCopy.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -102,11 +103,7 @@ protected:
 
     std::string Fault(const std::string& word) const { return server->BaseUrl() + "/_" + word + "/" + repositoryName; }
 
-    static void Install(const TempDir& folder) {
-        testsupport::CopyFile(QUILLBOX_EXE, folder / "Quillbox");
-        std::filesystem::permissions(folder / "Quillbox", std::filesystem::perms::owner_exec,
-                                     std::filesystem::perm_options::add);
-    }
+    static void Install(const TempDir& folder) { testsupport::CopyProgramInto(folder.Path()); }
 
     static ProgramResult Run(const TempDir& folder, const std::vector<std::string>& arguments) {
         return testsupport::RunProgram(folder / "Quillbox", arguments, folder.Path(), {"HOME=" + folder.Path()});
@@ -554,15 +551,7 @@ TEST_F(DownloadCommandTest, ConvertedPackagePublishedByCopyingTheStoreInstallsBy
                            archive.Build().bytes);
     ASSERT_EQ(Run({"convert", "Field.mix", "2.1", "Jane"}).err, "");
     ASSERT_EQ(Run({"install", "Field"}).err, "");
-    // File by file: the standard library of mingw-w64 refuses to copy a
-    // folder into one that exists.
-    for (const std::string folder : {"packages", "files"}) {
-        const std::string target = *served / repositoryName + "/" + folder;
-        std::filesystem::create_directories(target);
-        for (const auto& entry : std::filesystem::directory_iterator(publisherStore + "/" + folder)) {
-            testsupport::CopyFile(entry.path().string(), target + "/" + entry.path().filename().string());
-        }
-    }
+    testsupport::PublishStore(publisherStore, *served / repositoryName);
 
     TempDir subscriber;
     Install(subscriber);

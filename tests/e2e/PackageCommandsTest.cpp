@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ProgramCopy.h"
 #include "support/RecordBytes.h"
 #include "support/SmallDisk.h"
 #include "support/StoreCause.h"
@@ -27,9 +28,7 @@ using testsupport::WriteFile;
 class PackageCommandsTest : public ::testing::Test {
 protected:
     PackageCommandsTest() {
-        Program = Folder / "Quillbox";
-        testsupport::CopyFile(QUILLBOX_EXE, Program);
-        std::filesystem::permissions(Program, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+        Program = testsupport::CopyProgramInto(Folder.Path());
         const std::string programFolder = std::filesystem::canonical(Folder.Path()).string();
         Store = programFolder + "/Ironveil/Ironveil/mofs";
         // The program keeps its own spelling of the store folder in messages.

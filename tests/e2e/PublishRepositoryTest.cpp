@@ -9,6 +9,7 @@
 #include "download/PackageRepository.h"
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
+#include "support/ProgramCopy.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -26,14 +27,10 @@ using testsupport::TempDir;
 // lies below that folder, so the maintainer and the user have separate stores.
 class Installation {
 public:
-    Installation() {
-        testsupport::CopyFile(QUILLBOX_EXE, Folder / "Quillbox");
-        std::filesystem::permissions(Folder / "Quillbox", std::filesystem::perms::owner_exec,
-                                     std::filesystem::perm_options::add);
-    }
+    Installation() : Program(testsupport::CopyProgramInto(Folder.Path())) {}
 
     ProgramResult Run(const std::vector<std::string>& arguments) const {
-        return testsupport::RunProgram(Folder / "Quillbox", arguments, Folder.Path(), {"HOME=" + Folder.Path()});
+        return testsupport::RunProgram(Program, arguments, Folder.Path(), {"HOME=" + Folder.Path()});
     }
 
     std::string Store() const { return std::filesystem::canonical(Folder.Path()).string() + "/Ironveil/Ironveil/mofs"; }
@@ -41,6 +38,7 @@ public:
 
 private:
     TempDir Folder;
+    std::string Program;
 };
 
 // Writes an archive of the members beside the maintainer's program and turns

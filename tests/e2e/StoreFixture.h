@@ -11,6 +11,7 @@
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
 #include "package/PackageManager.h"
+#include "support/ProgramCopy.h"
 #include "support/StoreCause.h"
 #include "support/TestSupport.h"
 
@@ -19,9 +20,7 @@
 class StoreFixture : public ::testing::Test {
 protected:
     StoreFixture() {
-        Program = Folder / "Quillbox";
-        testsupport::CopyFile(QUILLBOX_EXE, Program);
-        std::filesystem::permissions(Program, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+        Program = testsupport::CopyProgramInto(Folder.Path());
         Store = std::filesystem::canonical(Folder.Path()).string() + "/Ironveil/Ironveil/mofs";
     }
 

@@ -16,6 +16,7 @@
 #include "support/ChildProcess.h"
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
+#include "support/ProgramCopy.h"
 #include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
@@ -40,7 +41,6 @@ constexpr long DiskSize = 96L << 20;
 constexpr int KeptSteps = 12;
 constexpr int OpeningSteps = 20;
 const char* const LocalVersions[][2] = {{"1.0", "Jane Doe"}, {"2.1", "Sam Roe"}};
-const char* const RepositoryVersion[2] = {"3.0", "Repo Keeper"};
 
 struct Archive {
     std::string name;  // the package it gives
@@ -79,17 +79,21 @@ const char* const FailureTexts[] = {"Could not open file '",
 
 class Driver {
 public:
-    explicit Driver(const StressOptions& options) : Options(options), Random(options.seed) {}
+    explicit Driver(const StressOptions& options, const FixedCase* fixedCase = nullptr)
+        : Options(options), Fixed(fixedCase), Random(options.seed) {
+        if (Fixed != nullptr) Options.steps = static_cast<int>(Fixed->steps.size());
+    }
 
     StressResult Run() {
         StressResult result;
         result.violation = SetUp();
         result.skipped = Skipped;
+        if (result.violation.empty() && NeedsMissingDisk()) return result;
         const auto deadline = Clock::now() + std::chrono::seconds(Options.seconds);
         while (result.violation.empty() && (Options.steps == 0 || Step < Options.steps) &&
                (Options.seconds == 0 || Clock::now() < deadline)) {
             ++Step;
-            result.violation = OneStep();
+            result.violation = Fixed != nullptr ? FixedStepRun(Fixed->steps[Step - 1]) : OneStep();
             if (!result.violation.empty()) {
                 result.violation = Report(result.violation);
             }
@@ -102,10 +106,8 @@ public:
 private:
     // ---- set-up: the archives, the repository, the sibling folder, the disk
     std::string SetUp() {
-        Program = Folder / "Quillbox";
         const char* other = std::getenv("QUILLBOX_STRESS_PROGRAM");
-        testsupport::CopyFile(other != nullptr ? other : QUILLBOX_EXE, Program);
-        fs::permissions(Program, fs::perms::owner_exec, fs::perm_options::add);
+        Program = testsupport::CopyProgramInto(Folder.Path(), other != nullptr ? other : QUILLBOX_EXE);
         const std::string base = fs::canonical(Folder.Path()).string() + "/Ironveil/Ironveil";
         Store = base + "/mofs";
         Content = std::make_unique<ContentCheck>(Store);
@@ -114,7 +116,11 @@ private:
             Skipped = "the nearly full disk is left out: " + Disk->Failure();
         }
         Filler = base + "/filler";
-        MakeArchives();
+        if (Fixed != nullptr) {
+            MakeFixedArchives();
+        } else {
+            MakeArchives();
+        }
         MakeSibling();
         return Publish();
     }
@@ -143,13 +149,21 @@ private:
                     archive.members.push_back(member);
                 }
             }
-            testsupport::MixWriter writer;
-            for (const Member& member : archive.members) {
-                writer.Add(member.name, member.bytes);
-            }
-            testsupport::WriteFile(ArchivePath(archive), writer.Build().bytes);
-            Archives.push_back(archive);
+            WriteArchive(archive);
         }
+    }
+
+    void MakeFixedArchives() {
+        for (const auto& [name, members] : Fixed->archives) WriteArchive({name, members});
+    }
+
+    void WriteArchive(const Archive& archive) {
+        testsupport::MixWriter writer;
+        for (const Member& member : archive.members) {
+            writer.Add(member.name, member.bytes);
+        }
+        testsupport::WriteFile(ArchivePath(archive), writer.Build().bytes);
+        Archives.push_back(archive);
     }
 
     std::string ArchivePath(const Archive& archive) const { return Folder / ("archives/" + archive.name + ".mix"); }
@@ -165,29 +179,25 @@ private:
     // The repository is a maintainer's store, converted by the program itself
     // and copied to the served folder; beside it one that serves wrong bodies.
     std::string Publish() {
-        testsupport::TempDir maintainer;
-        const std::string program = maintainer / "Quillbox";
-        testsupport::CopyFile(Program, program);
-        fs::permissions(program, fs::perms::owner_exec, fs::perm_options::add);
+        std::vector<std::string> published;
         for (const Archive& archive : Archives) {
             if (!archive.published) continue;
-            const ProgramResult made = testsupport::RunProgram(
-                program, {"convert", ArchivePath(archive), RepositoryVersion[0], RepositoryVersion[1]},
-                maintainer.Path(), {"HOME=" + maintainer.Path()}, StepLimitSeconds);
-            if (made.exitCode != 0) return "set-up: the maintainer's convert failed: " + made.err;
-            Repository[PackageId(archive.name)] = RecordOf(archive, RepositoryVersion[0], RepositoryVersion[1]);
+            published.push_back(ArchivePath(archive));
+            Repository[PackageId(archive.name)] = RecordOf(archive, RepositoryVersion, RepositoryAuthor);
         }
-        const std::string store = fs::canonical(maintainer.Path()).string() + "/Ironveil/Ironveil/mofs";
-        testsupport::MakeFolders(Served / "repo");
-        fs::copy(store + "/packages", Served / "repo/packages", fs::copy_options::recursive);
-        fs::copy(store + "/files", Served / "repo/files", fs::copy_options::recursive);
+        const auto failed = testsupport::PublishConversions(Program, published, RepositoryVersion, RepositoryAuthor,
+                                                            Served / "repo", StepLimitSeconds);
+        if (failed) return "set-up: the maintainer's convert failed: " + failed->err;
+        // A fixed case may have a single archive, which then stands for the
+        // other package too.
+        const Archive& other = Archives[1 % Archives.size()];
         int variant = 0;
         for (const auto& [id, record] : Repository) {
             std::string kpi = testsupport::ReadFile(Served / ("repo/" + InfoPath(id)));
             WrongVariant[id] = variant++ % 3;
             if (WrongVariant[id] == 0) {  // another package's record
-                kpi = testsupport::ReadFile(Served / ("repo/" + InfoPath(PackageId(Archives[1].name))));
-                if (id == PackageId(Archives[1].name)) WrongVariant[id] = 1;
+                kpi = testsupport::ReadFile(Served / ("repo/" + InfoPath(PackageId(other.name))));
+                if (id == PackageId(other.name)) WrongVariant[id] = 1;
             }
             if (WrongVariant[id] == 1) kpi = repositorytest::Pattern(37 + variant, variant);
             testsupport::WriteFile(Served / ("wrong/" + InfoPath(id)), kpi);
@@ -235,6 +245,62 @@ private:
         }
     }
 
+    // ---- one step of a fixed case
+    std::string FixedStepRun(const FixedStep& step) {
+        using StepKind = FixedStep::Kind;
+        Before = Model;
+        BeforeScan = StoreScan::Of(Store);
+        Kind = static_cast<int>(step.kind);  // the commands in the order of the random steps' kinds
+        switch (step.kind) {
+            case StepKind::FillDisk:
+                return FillDisk(step.freeBytes);
+            case StepKind::FreeDisk:
+                return FreeDisk();
+            default:
+                break;
+        }
+        const std::string command = FixedCommand(step);
+        std::string violation = command == "download" ? FixedDownload(step) : FixedPackageCommand(step, command);
+        if (violation.empty() && step.mustFail && Classify(command) != Ended::Failure) {
+            violation = "the " + command + " did not fail, as this case requires";
+        }
+        if (violation.empty() && !Contains(Result.out + Result.err, step.shows)) {
+            violation = "the " + command + " did not show '" + step.shows + "': it ended before what this case tests";
+        }
+        return violation;
+    }
+
+    static std::string FixedCommand(const FixedStep& step) {
+        const char* const commands[] = {"convert", "install", "uninstall", "download", "list"};
+        return commands[static_cast<int>(step.kind)];
+    }
+
+    std::string FixedPackageCommand(const FixedStep& step, const std::string& command) {
+        if (command != "convert") return PackageCommand(command, step.package);
+        const auto archive = std::find_if(Archives.begin(), Archives.end(),
+                                          [&](const Archive& candidate) { return candidate.name == step.package; });
+        if (archive == Archives.end()) return "the case converts '" + step.package + "', which it has no archive of";
+        return Convert(*archive, LocalVersions[0]);
+    }
+
+    // The source is "repo" or "wrong", perhaps below one of the server's
+    // faults that do not stall ("_reset/repo").
+    std::string FixedDownload(const FixedStep& step) {
+        const std::string path = "/" + step.source;
+        const size_t last = path.rfind('/');
+        Fault = path.substr(0, last);
+        const Source source = path.substr(last) == "/wrong" ? Source::Wrong
+                              : Fault.empty()               ? Source::Good
+                                                            : Source::Faulty;
+        return Execute({"download", step.package, Server->BaseUrl() + path}, step.package, source);
+    }
+
+    bool NeedsMissingDisk() const {
+        if (Fixed == nullptr || Disk->IsMounted()) return false;
+        return std::any_of(Fixed->steps.begin(), Fixed->steps.end(),
+                           [](const FixedStep& step) { return step.kind == FixedStep::Kind::FillDisk; });
+    }
+
     size_t Pick(std::initializer_list<double> weights) {
         std::discrete_distribution<size_t> choose(weights);
         return choose(Random);
@@ -263,6 +329,10 @@ private:
         }
         const Archive& archive = *local[Random() % local.size()];
         const auto& version = LocalVersions[Random() % 2];
+        return Convert(archive, version);
+    }
+
+    std::string Convert(const Archive& archive, const char* const (&version)[2]) {
         Converted = RecordOf(archive, version[0], version[1]);
         return Execute({"convert", ArchivePath(archive), version[0], version[1]}, archive.name, Source::Good);
     }
@@ -292,7 +362,7 @@ private:
     // Runs the program, perhaps killing it at a random moment, then checks
     // what it said and the store against the model.
     std::string Execute(const std::vector<std::string>& arguments, const std::string& name, Source source) {
-        const bool kill = source == Source::Stalled || Random() % 7 == 0;
+        const bool kill = Fixed == nullptr && (source == Source::Stalled || Random() % 7 == 0);
         const double typical = Typical[Kind] > 0 ? Typical[Kind] : 0.02 * TimeScale;
         const double delay = source == Source::Stalled
                                  ? (0.2 + 0.001 * static_cast<double>(Random() % 1300)) * TimeScale
@@ -349,15 +419,20 @@ private:
     }
 
     std::string ToggleDisk() {
-        if (DiskFull) {
-            std::error_code ignored;
-            fs::remove(Filler, ignored);
-            DiskFull = false;
-            Log({"freed the disk"}, -1, 0);
-            return std::string();
-        }
+        if (DiskFull) return FreeDisk();
         const long leave[] = {0, 4096, 65536, 1L << 20, 4L << 20};
-        const long left = leave[Random() % 5];
+        return FillDisk(leave[Random() % 5]);
+    }
+
+    std::string FreeDisk() {
+        std::error_code ignored;
+        fs::remove(Filler, ignored);
+        DiskFull = false;
+        Log({"freed the disk"}, -1, 0);
+        return std::string();
+    }
+
+    std::string FillDisk(long left) {
         DiskFull = true;
         Log({"filled the disk up to " + std::to_string(left) + " free bytes"}, -1, 0);
         return Disk->Fill(Filler, left) ? std::string() : "set-up: could not fill the disk";
@@ -647,13 +722,14 @@ private:
     }
 
     std::string Report(const std::string& violation) {
-        std::string text = "seed " + std::to_string(Options.seed) + ", step " + std::to_string(Step) + ": " +
-                           violation + "\nlast command: exit " + std::to_string(Result.exitCode) +
+        const std::string seed = std::to_string(Options.seed);
+        std::string text = (Fixed != nullptr ? "fixed case" : "seed " + seed) + ", step " + std::to_string(Step) +
+                           ": " + violation + "\nlast command: exit " + std::to_string(Result.exitCode) +
                            (Killed ? " (killed)" : "") + "\n  out: " + Result.out + "\n  err: " + Result.err +
                            "\nlast steps:\n";
         for (const std::string& line : Recent) text += "  " + line + "\n";
-        const fs::path kept = fs::temp_directory_path() /
-                              ("quillbox-stress-seed" + std::to_string(Options.seed) + "-step" + std::to_string(Step));
+        const std::string run = Fixed != nullptr ? "fixed" : "seed" + seed;
+        const fs::path kept = fs::temp_directory_path() / ("quillbox-stress-" + run + "-step" + std::to_string(Step));
         std::error_code error;
         fs::remove_all(kept, error);
         fs::copy(Store, kept, fs::copy_options::recursive, error);
@@ -662,6 +738,7 @@ private:
     }
 
     StressOptions Options;
+    const FixedCase* Fixed;
     std::mt19937_64 Random;
     testsupport::TempDir Folder;
     testsupport::TempDir Served;
@@ -702,6 +779,11 @@ private:
 
 StressResult RunStoreStress(const StressOptions& options) {
     auto driver = std::make_unique<Driver>(options);
+    return driver->Run();
+}
+
+StressResult RunFixedCase(const FixedCase& fixedCase) {
+    auto driver = std::make_unique<Driver>(StressOptions{}, &fixedCase);
     return driver->Run();
 }
 

@@ -21,6 +21,7 @@
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
 #include "support/Openssl.h"
+#include "support/ProgramCopy.h"
 #include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
@@ -281,34 +282,24 @@ private:
     std::string SetUp() {
         Home = fs::canonical(Folder.Path()).string();
         RunHome = fs::canonical(RunFolder.Path()).string();
-        Program = Home + "/Quillbox";
-        testsupport::CopyFile(Options.writer.empty() ? Options.program : Options.writer, Program);
-        fs::permissions(Program, fs::perms::owner_exec, fs::perm_options::add);
+        Program = testsupport::CopyProgramInto(Home, Options.writer.empty() ? Options.program : Options.writer);
         std::error_code error;
         if (Options.writer.empty()) fs::create_hard_link(Program, RunHome + "/Quillbox", error);
-        if (!Options.writer.empty() || error) testsupport::CopyFile(Options.program, RunHome + "/Quillbox");
-        fs::permissions(RunHome + "/Quillbox", fs::perms::owner_exec, fs::perm_options::add);
+        if (!Options.writer.empty() || error) testsupport::CopyProgramInto(RunHome, Options.program);
         Archives = MakeArchives(Options.seed);
-        for (const Archive& archive : Archives) Records[archive.name] = RecordOf(archive);
-        // The repository is a maintainer's store, converted by the checked
-        // program and copied to the served folder, so that it holds the same
-        // records as the local conversions.
-        testsupport::TempDir maintainer;
-        testsupport::CopyFile(Options.program, maintainer / "Quillbox");
-        fs::permissions(maintainer / "Quillbox", fs::perms::owner_exec, fs::perm_options::add);
+        std::vector<std::string> archivePaths;
         for (const Archive& archive : Archives) {
+            Records[archive.name] = RecordOf(archive);
             testsupport::MixWriter writer;
             for (const Member& member : archive.members) writer.Add(member.name, member.bytes);
             testsupport::WriteFile(ArchivePath(archive.name), writer.Build().bytes);
-            const ProgramResult made = testsupport::RunProgram(
-                maintainer / "Quillbox", {"convert", ArchivePath(archive.name), Version, Author}, maintainer.Path(),
-                {"HOME=" + maintainer.Path()}, LimitSeconds);
-            if (made.exitCode != 0) return "set-up: the maintainer's convert failed: " + Shown(made);
+            archivePaths.push_back(ArchivePath(archive.name));
         }
-        const std::string store = fs::canonical(maintainer.Path()).string() + "/" + StorePath;
-        testsupport::MakeFolders(Served / "repo");
-        fs::copy(store + "/packages", Served / "repo/packages", fs::copy_options::recursive);
-        fs::copy(store + "/files", Served / "repo/files", fs::copy_options::recursive);
+        // The repository is a maintainer's store, converted by the checked
+        // program, so that it holds the same records as the local conversions.
+        const auto failed = testsupport::PublishConversions(Options.program, archivePaths, Version, Author,
+                                                            Served / "repo", LimitSeconds);
+        if (failed) return "set-up: the maintainer's convert failed: " + Shown(*failed);
         Server = std::make_unique<testsupport::HttpServer>(Served.Path(), 24 * 3600);
         Url = Server->BaseUrl() + "/repo";
         return Server->IsRunning() ? std::string() : "set-up: the loopback HTTP server did not start";
