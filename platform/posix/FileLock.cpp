@@ -1,5 +1,7 @@
 #include "platform/FileLock.h"
 
+#include "platform/FaultInjection.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -39,7 +41,8 @@ bool FileLock::Lock(const char* path, void (*beforeWaiting)()) {
     if (path == nullptr) {
         return false;
     }
-    const int descriptor = open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int descriptor =
+        FaultInjected(FaultKind::Lock) ? -1 : open(NativePath(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (descriptor < 0) {
         return false;
     }
