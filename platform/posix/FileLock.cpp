@@ -1,5 +1,6 @@
 #include "platform/FileLock.h"
 
+#include "platform/FaultInjection.h"
 #include "platform/posix/NativeFolders.h"
 
 #include <fcntl.h>
@@ -32,7 +33,8 @@ bool FileLock::Lock(const char* path, void (*beforeWaiting)()) {
     if (path == nullptr) {
         return false;
     }
-    const int descriptor = open(native::PathOf(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int descriptor =
+        FaultInjected(FaultKind::Lock) ? -1 : open(native::PathOf(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (descriptor < 0) {
         return false;
     }

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include "platform/FaultInjection.h"
 #include "platform/posix/NativeFolders.h"
 
 #include <dirent.h>
@@ -313,7 +314,7 @@ FileHandle OpenFile(const char* path, int rights) {
     }
     int descriptor;
     do {
-        descriptor = open(native.c_str(), flags | O_CLOEXEC | O_LARGEFILE, 0644);
+        descriptor = FaultInjected(FaultKind::Open) ? -1 : open(native.c_str(), flags | O_CLOEXEC | O_LARGEFILE, 0644);
     } while (descriptor < 0 && errno == EINTR);
     // Opening a folder for writing fails by itself; for reading it is refused
     // here.
@@ -330,7 +331,9 @@ int64_t ReadFile(FileHandle file, void* buffer, int64_t count) {
 
 int64_t WriteFile(FileHandle file, const void* buffer, int64_t count) {
     const char* bytes = static_cast<const char*>(buffer);
-    return TransferAll(count, [&](int64_t done, size_t piece) { return write(file, bytes + done, piece); });
+    return TransferAll(count, [&](int64_t done, size_t piece) {
+        return FaultInjected(FaultKind::Write) ? -1 : write(file, bytes + done, piece);
+    });
 }
 
 int64_t SeekFile(FileHandle file, int64_t offset, int origin) {
@@ -357,7 +360,7 @@ bool CloseFile(FileHandle file) {
     return close(file) == 0;
 }
 
-bool FlushFile(FileHandle file) { return fsync(file) == 0; }
+bool FlushFile(FileHandle file) { return !FaultInjected(FaultKind::Force) && fsync(file) == 0; }
 
 void StartWriteBack(FileHandle file, int64_t offset, int64_t length) {
     sync_file_range(file, static_cast<off64_t>(offset), static_cast<off64_t>(length), SYNC_FILE_RANGE_WRITE);
@@ -378,7 +381,7 @@ bool DataForcer::Open(const char* folder) {
     }
     Pending = false;
     std::string path = NativePath(folder);
-    int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int descriptor = FaultInjected(FaultKind::Open) ? -1 : open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     while (descriptor < 0 && errno == ENOENT && path.find('/') != std::string::npos) {
         path.resize(path.find_last_of('/') > 0 ? path.find_last_of('/') : 1);
         descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -397,7 +400,7 @@ bool DataForcer::Include(FileHandle file) {
         return false;
     }
     if (Handle == -1) {
-        return fdatasync(file) == 0;
+        return !FaultInjected(FaultKind::Force) && fdatasync(file) == 0;
     }
     Pending = true;
     return true;
@@ -406,7 +409,8 @@ bool DataForcer::Include(FileHandle file) {
 // One syncfs forces the data of every file of the group with a single flush
 // of the disk, where forcing each file would flush it once per file.
 bool DataForcer::Force() {
-    const bool forced = Opened && (!Pending || syncfs(static_cast<int>(Handle)) == 0);
+    const bool forced =
+        Opened && (!Pending || (!FaultInjected(FaultKind::Force) && syncfs(static_cast<int>(Handle)) == 0));
     Pending = false;
     return forced;
 }
@@ -416,7 +420,7 @@ bool SyncFolder(const char* folder) {
     if (descriptor < 0) {
         return false;
     }
-    const bool synced = fsync(descriptor) == 0;
+    const bool synced = !FaultInjected(FaultKind::SyncFolder) && fsync(descriptor) == 0;
     close(descriptor);
     return synced;
 }
@@ -440,6 +444,14 @@ bool SetFileDosDateTime(FileHandle file, uint32_t dosDateTime) {
 }
 
 int LastErrorNumber() { return errno; }
+
+bool FaultInjected(FaultKind kind) {
+    if (!InjectedFault(kind)) {
+        return false;
+    }
+    errno = EIO;
+    return true;
+}
 
 void SetLastErrorNumber(int code) { errno = code; }
 
@@ -465,7 +477,7 @@ int64_t PathFileSize(const char* path) {
     return static_cast<int64_t>(status.st_size);
 }
 
-bool DeleteFile(const char* path) { return unlink(NativePath(path).c_str()) == 0; }
+bool DeleteFile(const char* path) { return !FaultInjected(FaultKind::Delete) && unlink(NativePath(path).c_str()) == 0; }
 
 bool CopyFile(const char* source, const char* destination) {
     const int from = open(NativePath(source).c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE);
@@ -500,7 +512,8 @@ bool CopyFile(const char* source, const char* destination) {
 bool MoveFile(const char* source, const char* destination) {
     const std::string from = NativePath(source);
     const std::string to = NativePath(destination);
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    if (!FaultInjected(FaultKind::Rename) &&
+        renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return true;
     }
     if (errno != EINVAL && errno != ENOSYS) {
@@ -521,12 +534,13 @@ bool MoveFile(const char* source, const char* destination) {
 }
 
 bool ReplaceFile(const char* source, const char* destination) {
-    return rename(NativePath(source).c_str(), NativePath(destination).c_str()) == 0;
+    return !FaultInjected(FaultKind::Rename) &&
+           rename(NativePath(source).c_str(), NativePath(destination).c_str()) == 0;
 }
 
 bool CreateFolder(const char* path) {
     const std::string native = NativePath(path);
-    if (mkdir(native.c_str(), 0755) == 0) {
+    if (!FaultInjected(FaultKind::CreateFolder) && mkdir(native.c_str(), 0755) == 0) {
         return true;
     }
     struct stat status;
@@ -561,7 +575,7 @@ bool DeleteFolderEntry(const char* folder, const char* name) {
     if (directory < 0) {
         return false;
     }
-    const bool deleted = unlinkat(directory, name, 0) == 0;
+    const bool deleted = !FaultInjected(FaultKind::Delete) && unlinkat(directory, name, 0) == 0;
     const int saved = errno;
     close(directory);
     errno = saved;

@@ -1,5 +1,7 @@
 #include "platform/FileLock.h"
 
+#include "platform/FaultInjection.h"
+
 #include <windows.h>
 
 namespace platform {
@@ -27,8 +29,10 @@ bool FileLock::Lock(const char* path, void (*beforeWaiting)()) {
     if (path == nullptr) {
         return false;
     }
-    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = FaultInjected(FaultKind::Lock)
+                            ? INVALID_HANDLE_VALUE
+                            : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }

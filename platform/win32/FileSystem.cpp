@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/FaultInjection.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -130,8 +132,10 @@ FileHandle OpenFile(const char* path, int rights) {
     if (rights == 3 && !IsFolder(path)) {
         RetryWhileInUse([&] { return DeleteFileA(path) != 0; });
     }
-    const HANDLE handle = CreateFileA(path, parameters.access, parameters.sharing, nullptr, parameters.disposition,
-                                      parameters.flags, nullptr);
+    const HANDLE handle = FaultInjected(FaultKind::Open)
+                              ? INVALID_HANDLE_VALUE
+                              : CreateFileA(path, parameters.access, parameters.sharing, nullptr,
+                                            parameters.disposition, parameters.flags, nullptr);
     return handle == INVALID_HANDLE_VALUE ? InvalidFileHandle : FromHandle(handle);
 }
 
@@ -154,7 +158,8 @@ int64_t ReadFile(FileHandle file, void* buffer, int64_t count) {
 int64_t WriteFile(FileHandle file, const void* buffer, int64_t count) {
     const char* bytes = static_cast<const char*>(buffer);
     return TransferAll(count, [&](int64_t done, DWORD piece, DWORD* moved) {
-        return ::WriteFile(ToHandle(file), bytes + done, piece, moved, nullptr) != 0;
+        return !FaultInjected(FaultKind::Write) &&
+               ::WriteFile(ToHandle(file), bytes + done, piece, moved, nullptr) != 0;
     });
 }
 
@@ -183,7 +188,7 @@ int64_t FileSize(FileHandle file) {
 
 bool CloseFile(FileHandle file) { return CloseHandle(ToHandle(file)) != 0; }
 
-bool FlushFile(FileHandle file) { return FlushFileBuffers(ToHandle(file)) != 0; }
+bool FlushFile(FileHandle file) { return !FaultInjected(FaultKind::Force) && FlushFileBuffers(ToHandle(file)) != 0; }
 
 // Windows can start no write-back of its own accord; the file is forced as a
 // whole before it is moved.
@@ -199,7 +204,9 @@ bool DataForcer::Open(const char*) {
 // Forcing a whole volume takes rights that a user does not have, so each file
 // is forced by itself, before it is moved into place; a file on any volume is
 // forced the same way.
-bool DataForcer::Include(FileHandle file) { return Opened && FlushFileBuffers(ToHandle(file)) != 0; }
+bool DataForcer::Include(FileHandle file) {
+    return Opened && !FaultInjected(FaultKind::Force) && FlushFileBuffers(ToHandle(file)) != 0;
+}
 
 bool DataForcer::Force() { return Opened; }
 
@@ -224,7 +231,7 @@ bool SyncFolder(const char* folder) {
         SetLastError(error);
         return false;
     }
-    const bool flushed = FlushFileBuffers(handle) != 0;
+    const bool flushed = !FaultInjected(FaultKind::SyncFolder) && FlushFileBuffers(handle) != 0;
     const DWORD error = GetLastError();
     CloseHandle(handle);
     if (flushed || RefusedForFolders(error)) {
@@ -258,6 +265,14 @@ bool SetFileDosDateTime(FileHandle file, uint32_t dosDateTime) {
 }
 
 int LastErrorNumber() { return static_cast<int>(GetLastError()); }
+
+bool FaultInjected(FaultKind kind) {
+    if (!InjectedFault(kind)) {
+        return false;
+    }
+    SetLastError(ERROR_IO_DEVICE);
+    return true;
+}
 
 // The C runtime's error number is set as well: an invalid open rights value
 // is reported there.
@@ -297,7 +312,7 @@ int64_t PathFileSize(const char* path) {
 }
 
 bool DeleteFile(const char* path) {
-    return RetryWhileInUse([&] { return DeleteFileA(path) != 0; });
+    return !FaultInjected(FaultKind::Delete) && RetryWhileInUse([&] { return DeleteFileA(path) != 0; });
 }
 
 bool CopyFile(const char* source, const char* destination) { return CopyFileA(source, destination, FALSE) != 0; }
@@ -305,16 +320,18 @@ bool CopyFile(const char* source, const char* destination) { return CopyFileA(so
 // The moves return only once they are on the disk, as far as Windows promises
 // that; the file's own data was forced before.
 bool MoveFile(const char* source, const char* destination) {
-    return RetryWhileInUse([&] { return MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH) != 0; });
+    return !FaultInjected(FaultKind::Rename) &&
+           RetryWhileInUse([&] { return MoveFileExA(source, destination, MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
 bool ReplaceFile(const char* source, const char* destination) {
-    return RetryWhileInUse(
-        [&] { return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
+    return !FaultInjected(FaultKind::Rename) && RetryWhileInUse([&] {
+        return MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
 }
 
 bool CreateFolder(const char* path) {
-    if (CreateDirectoryA(path, nullptr)) {
+    if (!FaultInjected(FaultKind::CreateFolder) && CreateDirectoryA(path, nullptr)) {
         return true;
     }
     const DWORD error = GetLastError();
@@ -359,7 +376,7 @@ bool DeleteFolderEntry(const char* folder, const char* name) {
         path += '\\';
     }
     path += name;
-    return RetryWhileInUse([&] { return DeleteFileA(path.c_str()) != 0; });
+    return !FaultInjected(FaultKind::Delete) && RetryWhileInUse([&] { return DeleteFileA(path.c_str()) != 0; });
 }
 
 std::string CurrentDirectory() {
