@@ -108,12 +108,14 @@ TEST_F(PackageCommandsTest, InstallingANameThatDiffersOnlyInCaseIsRefused) {
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), IndexEntry(PackageRecord("foo", "1", "me")));
 }
 
-TEST_F(PackageCommandsTest, InstallWithoutPackageInfoFileNamesTheStorePath) {
+// Looking for the file makes no folder for it.
+TEST_F(PackageCommandsTest, InstallWithoutPackageInfoFileNamesTheStorePathAndMakesNothing) {
     const ProgramResult result = Run({"install", "Missing"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "Could not open file 'packages/" + InfoFileName("Missing") + "'.\r\n");
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
+    EXPECT_FALSE(Exists(StorePath("packages")));
 }
 
 TEST_F(PackageCommandsTest, UninstallOfAnUnknownNameChangesNothing) {
