@@ -23,8 +23,9 @@ DurableBatch::~DurableBatch() {
 bool DurableBatch::Hold(FileClass& file, const char* temporaryPath, const char* finalPath, int64_t size) {
     ScopedLock guard(Lock);
     const bool included =
-        file.IsOpen() && (Forcer.Include(file.GetFileHandle()) ||
-                          NoteStoreFailure(FormatString("force %s to the disk", QuotedPath(file.GetFileName()).Peek())));
+        file.IsOpen() &&
+        (Forcer.Include(file.GetFileHandle()) ||
+         NoteStoreFailure(FormatString("force %s to the disk", QuotedPath(file.GetFileName()).Peek())));
     file.Close();
     if (!included) {
         return false;
@@ -107,7 +108,9 @@ bool SyncNativeFolder(const char* folder) {
 // A folder's name is synced into its parent before anything is put into it,
 // so only an empty folder may be one that a program made and was stopped
 // before syncing its name.
-bool SyncParentOfEmptyFolder(const char* folder) { return !IsEmptyFolder(folder) || SyncNativeFolder(ParentFolder(folder)); }
+bool SyncParentOfEmptyFolder(const char* folder) {
+    return !IsEmptyFolder(folder) || SyncNativeFolder(ParentFolder(folder));
+}
 
 }  // namespace
 
@@ -126,8 +129,7 @@ bool SyncNamesOf(FlatFilesystem& store, const char* folder) {
 bool MakeFolders(const char* folder) {
     const StringClass parent = GetParentPath(folder);
     if (!parent.IsEmpty()) {
-        const bool parentReady =
-            platform::PathExists(parent) ? SyncParentOfEmptyFolder(parent) : MakeFolders(parent);
+        const bool parentReady = platform::PathExists(parent) ? SyncParentOfEmptyFolder(parent) : MakeFolders(parent);
         if (!parentReady) {
             return false;
         }
@@ -223,8 +225,12 @@ bool DurableStore::RemovePackageFiles(const char* infoPath,
 // holds separators or ".." must not reach another folder.
 bool DurableStore::DeleteContentFiles(const std::vector<std::string>& names) {
     const StringClass folder = Layout.GetContentFolder();
+    bool deleted = true;
     for (const std::string& name : names) {
-        Store.DeleteListedFile(folder, name.c_str());
+        if (!Store.DeleteListedFile(folder, name.c_str())) {
+            deleted = NoteStoreFailure(
+                FormatString("delete %s", QuotedPath(Store.GetFullPath(folder) + "/" + name.c_str()).Peek()));
+        }
     }
-    return names.empty() || Store.SyncFolder(folder);
+    return (names.empty() || Store.SyncFolder(folder)) && deleted;
 }

@@ -156,7 +156,8 @@ public:
     // (names in the content folder), in that order (rule 3). False when that
     // could not be made durable or `listUnused` failed; no content file is
     // deleted before the package-info file is durably gone.
-    [[nodiscard]] bool RemovePackageFiles(const char* infoPath, const std::function<bool(std::vector<std::string>&)>& listUnused);
+    [[nodiscard]] bool RemovePackageFiles(const char* infoPath,
+                                          const std::function<bool(std::vector<std::string>&)>& listUnused);
     // Takes away the leftover of a temporary name (a program stopped while
     // writing it) and syncs its folder, before a new file is created under
     // the name: otherwise a power cut could drop the removal and the creation

@@ -25,7 +25,8 @@ void FlatFilesystem::CopyFile(const char* source, const char* destination) {
 bool FlatFilesystem::MoveFile(const char* source, const char* destination) {
     const StringClass from = GetFullPath(source);
     const StringClass to = GetFullPath(destination);
-    return platform::MoveFile(from, to) || NoteStoreFailure(FormatString("rename %s to %s", QuotedPath(from).Peek(), QuotedPath(to).Peek()));
+    return platform::MoveFile(from, to) ||
+           NoteStoreFailure(FormatString("rename %s to %s", QuotedPath(from).Peek(), QuotedPath(to).Peek()));
 }
 
 // A file that cannot be deleted is found by the next cleanup, or its name is

@@ -119,12 +119,12 @@ public:
 private:
     // Where the index on disk stands against the packages in memory.
     enum class IndexState {
-        Absent,      // there is none: the first save writes one
-        Matching,    // it holds exactly what the packages give
-        Changed,     // a package was added or removed since it was read or written
-        Damaged,     // it holds bytes the packages do not give back: a copy is kept before it is replaced
-        Unreadable,  // it could not be read whole: it is never written
-        SaveFailed,  // a save failed: it stays as it was for the rest of the run
+        Absent,       // there is none: the first save writes one
+        Matching,     // it holds exactly what the packages give
+        Changed,      // a package was added or removed since it was read or written
+        Damaged,      // it holds bytes the packages do not give back: a copy is kept before it is replaced
+        Unreadable,   // it could not be read whole: it is never written
+        SaveFailed,   // a save failed: it stays as it was for the rest of the run
         Unavailable,  // the store could not be locked and synced: it is never read or written
     };
 

@@ -25,9 +25,7 @@ bool NoteStoreFailure(const StringClass& action) {
     return false;
 }
 
-StringClass QuotedPath(const char* path) {
-    return FormatString("'%s'", platform::NativePathText(path).c_str());
-}
+StringClass QuotedPath(const char* path) { return FormatString("'%s'", platform::NativePathText(path).c_str()); }
 
 StringClass DescribeStoreFailure() {
     ScopedLock guard(NoteLock());

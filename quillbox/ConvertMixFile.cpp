@@ -234,9 +234,8 @@ bool MixConversion::ConvertMember(int index, const char* name) {
     const bool cleared = contentNames.count(partPath.Peek() + contentFolder.GetLength() + 1) == 0 ||
                          DurableStore(store, layout).ClearLeftover(partPath);
     const StringClass fullPartPath = store.GetFullPath(partPath);
-    const bool partWritten =
-        cleared && (target.Open(fullPartPath, FileClass::WriteNew) != 0 ||
-                    NoteStoreFailure(FormatString("create %s", QuotedPath(fullPartPath).Peek())));
+    const bool partWritten = cleared && (target.Open(fullPartPath, FileClass::WriteNew) != 0 ||
+                                         NoteStoreFailure(FormatString("create %s", QuotedPath(fullPartPath).Peek())));
     uint32_t crc = 0;
     const bool complete = ReachMember(start) && CopyMember(length, partWritten ? &target : nullptr, crc);
     const PackageFileInfo info(crc, static_cast<int>(length), name);

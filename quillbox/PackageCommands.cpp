@@ -132,8 +132,9 @@ int RunUninstall(const char* packageName) {
     if (!unreadable.IsEmpty()) {
         PrintError("Could not read '%s', so no content file was deleted.\r\n", unreadable.Peek());
     } else {
-        PrintError("Could not durably delete the content files that no package uses any more; the next uninstall "
-                   "tries again.\r\n");
+        PrintError(
+            "Could not durably delete the content files that no package uses any more; the next uninstall "
+            "tries again.\r\n");
     }
     return 1;
 }

@@ -516,9 +516,9 @@ TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeCreatedIsReportedAndTheCon
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
     testsupport::ExpectStoreCause(result.err,
-                     "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
-                         InfoFileName("Maps") + "'.\r\n",
-                     "create", StorePath("packages/" + InfoFileName("Maps") + ".part"));
+                                  "Failed to open output file '" + ProgramFolder +
+                                      "\\Ironveil\\Ironveil\\mofs/packages/" + InfoFileName("Maps") + "'.\r\n",
+                                  "create", StorePath("packages/" + InfoFileName("Maps") + ".part"));
     ExpectStored({Stored("a.txt", "a")});
 }
 
@@ -539,9 +539,9 @@ TEST_F(ConvertCommandTest, PackageInfoFileThatCannotBeWrittenCompletelyKeepsTheO
 
     EXPECT_EQ(result.exitCode, 1);
     testsupport::ExpectStoreCause(result.err,
-                     "Failed to open output file '" + ProgramFolder + "\\Ironveil\\Ironveil\\mofs/packages/" +
-                         InfoFileName("Maps") + "'.\r\n",
-                     "write", StorePath("packages/" + InfoFileName("Maps") + ".part"));
+                                  "Failed to open output file '" + ProgramFolder +
+                                      "\\Ironveil\\Ironveil\\mofs/packages/" + InfoFileName("Maps") + "'.\r\n",
+                                  "write", StorePath("packages/" + InfoFileName("Maps") + ".part"));
     EXPECT_EQ(ReadFile(InfoPath("Maps")), older);
     EXPECT_EQ(ListFolder(StorePath("packages")), std::vector<std::string>{InfoFileName("Maps")});
 }

@@ -365,7 +365,7 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeCreatedKeepsTheOldOneAndTheStoreAsI
         EXPECT_EQ(result.exitCode, 1) << command;
         EXPECT_EQ(result.out, "") << command;
         testsupport::ExpectStoreCause(result.err, "Could not save the package index '" + IndexName + "'.\r\n", "delete",
-                         StorePath("packages.dat.new"));
+                                      StorePath("packages.dat.new"));
         EXPECT_EQ(ReadFile(StorePath("packages.dat")), before) << command;
     }
     EXPECT_TRUE(Exists(StorePath("packages/" + InfoFileName("A"))));
@@ -388,7 +388,7 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndI
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
     testsupport::ExpectStoreCause(result.err, "Could not save the package index '" + IndexName + "'.\r\n", "write",
-                     StorePath("packages.dat.new"));
+                                  StorePath("packages.dat.new"));
     ASSERT_FALSE(std::filesystem::is_symlink(StorePath("packages.dat")));
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), before);
     EXPECT_FALSE(Exists(StorePath("packages.dat.new")));
