@@ -222,15 +222,13 @@ bool DurableStore::RemovePackageFiles(const char* infoPath,
 }
 
 // The listed name itself is deleted, never read back as a path: a name that
-// holds separators or ".." must not reach another folder.
+// holds separators or ".." must not reach another folder. A name that cannot
+// be deleted (a folder, a file held open) stays for the next cleanup: it
+// costs room, never a listed file.
 bool DurableStore::DeleteContentFiles(const std::vector<std::string>& names) {
     const StringClass folder = Layout.GetContentFolder();
-    bool deleted = true;
     for (const std::string& name : names) {
-        if (!Store.DeleteListedFile(folder, name.c_str())) {
-            deleted = NoteStoreFailure(
-                FormatString("delete %s", QuotedPath(Store.GetFullPath(folder) + "/" + name.c_str()).Peek()));
-        }
+        static_cast<void>(Store.DeleteListedFile(folder, name.c_str()));
     }
-    return (names.empty() || Store.SyncFolder(folder)) && deleted;
+    return names.empty() || Store.SyncFolder(folder);
 }
