@@ -7,13 +7,13 @@
 
 #include "foundation/SimpleVecClass.h"
 #include "package/DurableStore.h"
+#include "package/PackageIndex.h"
 #include "platform/FileLock.h"
 
 class ChunkReader;
 class DirectoryStructure;
 class FileClass;
 class FlatFilesystem;
-class MemoryFile;
 class Package;
 class StringClass;
 
@@ -21,7 +21,7 @@ class StringClass;
 // every Package in its list; a package's identifier is HashName of its name.
 class PackageManager {
 public:
-    static constexpr uint32_t IndexChunkId = 0x50434B47;
+    static constexpr uint32_t IndexChunkId = PackageIndex::ChunkId;
     // Locked by the process-wide manager for its whole life. The leading dot
     // keeps the store's cleanup away from it.
     static constexpr const char* LockFileName = ".packages.lock";
@@ -63,10 +63,10 @@ public:
     void Load();
     // False when the index exists but could not be opened or read whole: the
     // manager then holds nothing and never writes the index.
-    bool CouldReadIndex() const { return State != IndexState::Unreadable; }
+    bool CouldReadIndex() const { return Index.CouldRead(); }
     // False when the store could not be made, synced or locked before the
     // load: the manager then holds nothing and never writes the index.
-    bool CouldUseStore() const { return State != IndexState::Unavailable; }
+    bool CouldUseStore() const { return Index.CouldUseStore(); }
     // Writes the index so that it is replaced whole or not at all; false when
     // it could not be written, and the old index is then left as it was. An
     // index that already holds exactly these bytes is left untouched. The
@@ -117,30 +117,12 @@ public:
     bool RemovePackageFiles(const char* name, StringClass& unreadable);
 
 private:
-    // Where the index on disk stands against the packages in memory.
-    enum class IndexState {
-        Absent,       // there is none: the first save writes one
-        Matching,     // it holds exactly what the packages give
-        Changed,      // a package was added or removed since it was read or written
-        Damaged,      // it holds bytes the packages do not give back: a copy is kept before it is replaced
-        Unreadable,   // it could not be read whole: it is never written
-        SaveFailed,   // a save failed: it stays as it was for the rest of the run
-        Unavailable,  // the store could not be locked and synced: it is never read or written
-    };
-
     bool ListUnusedFiles(std::vector<std::string>& names, StringClass& unreadable);
-    bool ReadIndex(FileClass& file);
-    bool WriteIndex(MemoryFile& contents) const;
-    bool HoldsLoadedBytes(const char* bytes, int length) const;
-    bool KeepDamagedIndex(StringClass& copyPath);
-    void NoteChange();
 
     FlatFilesystem& Store;
     DirectoryStructure& Layout;
     DurableStore Durable;
     SimpleDynVecClass<Package*> packages;
     platform::FileLock StoreLock;
-    // The bytes of the index as the last load or save left it on disk.
-    std::string IndexBytes;
-    IndexState State = IndexState::Absent;
+    PackageIndex Index;
 };
