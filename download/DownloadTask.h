@@ -27,13 +27,20 @@ public:
     virtual void OnFinish() = 0;
     virtual void OnData(const char* data, int length) = 0;
     // Worker thread: the Content-Length of a 200 answer, before it becomes
-    // totalSize. False refuses the body: the transfer fails unread.
-    virtual bool AcceptsLength(uint32_t) const { return true; }
+    // totalSize. False refuses the body: the transfer fails unread, with the
+    // reason the subclass gives.
+    virtual bool AcceptsLength(uint32_t) { return true; }
     // Polling thread: tells every observer whether the transfer succeeded.
     // Subclasses act on the result first, then call this.
     virtual void Complete();
     // Worker thread: the transfer.
     virtual void Run();
+    // Why the task failed, one sentence without a line end: the file's URL
+    // with the HTTP status or the transport's reason, or the subclass's check
+    // that refused the body. Empty when it succeeded or when a call on the
+    // store failed, which notes its own cause (StoreFailure). Read as
+    // `succeeded` is.
+    const StringClass& GetFailureReason() const { return failureReason; }
 
     StringClass url;
     // Read by the polling thread for progress while the worker writes them.
@@ -47,6 +54,15 @@ public:
     // Scheduling state, driven by the download manager.
     std::atomic<int32_t> state{Queued};
 
+protected:
+    // Keeps the first reason only: what fails after it follows from it.
+    void SetFailureReason(const StringClass& reason);
+
 private:
     void ReceiveBody(InternetHandle* handle);
+    // A failure of the transfer itself; one that a cancel caused is the
+    // canceller's to explain.
+    void NoteTransferFailure(const char* cause);
+
+    StringClass failureReason;
 };

@@ -14,12 +14,14 @@ public:
     void OnStart() override { body.clear(); }
     void OnFinish() override {}
     void OnData(const char* data, int length) override;
-    bool AcceptsLength(uint32_t length) const override { return length <= maximumSize; }
+    bool AcceptsLength(uint32_t length) override;
 
     // What arrived; whole only when the task succeeded.
     const std::string& GetBody() const { return body; }
 
 private:
+    void RefuseSize();
+
     size_t maximumSize;
     std::string body;
 };

@@ -122,7 +122,8 @@ void PackageDownloadTask::OnDownloadFinished(MemoryDownloadTask* task, bool succ
         return;
     }
     if (!succeeded) {
-        Refuse(FormatString("Could not fetch '%s'.", WithoutPassword(task->url).Peek()));
+        const StringClass& reason = task->GetFailureReason();
+        Refuse(reason.IsEmpty() ? FormatString("Could not fetch '%s'.", WithoutPassword(task->url).Peek()) : reason);
         return;
     }
     if (++manifestPartsArrived == 2) {
@@ -232,7 +233,8 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
     // A size no file can have can be neither fetched nor checked; the index
     // may still hold such a record from before they were refused.
     if (!package.HasPossibleSizes()) {
-        Announce(false);
+        Refuse(FormatString("The installed package '%s' lists a content file larger than any file can be.",
+                            package.GetName().Peek()));
         return;
     }
     std::unordered_set<std::string> listed;
@@ -268,7 +270,7 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
         // complete without it.
         if (!fileTasks.Add(task)) {
             LeaveFileTask(task);
-            Announce(false);
+            Refuse("Could not keep track of the content files: the memory ran out.");
             return;
         }
     }
@@ -290,14 +292,15 @@ void PackageDownloadTask::LeaveFileTask(PackageFileDownloadTask* task) {
 
 void PackageDownloadTask::OnDownloadFinished(PackageInfoDownloadTask* task, bool succeeded) {
     if (!succeeded) {
-        Refuse(task->GetRefusal());
+        Refuse(task->GetFailureReason());
         return;
     }
     // The info task registers only a record of this very package, so none
     // here means the repository did not deliver it.
     const Package* package = PackageManager::GetInstance().FindPackage(packageId);
     if (package == nullptr) {
-        Announce(false);
+        Refuse(FormatString("The package-info file '%s' does not describe package '%s'.",
+                            WithoutPassword(task->url).Peek(), packageName.Peek()));
         return;
     }
     DownloadFiles(*package);

@@ -50,8 +50,9 @@ public:
 
     uint32_t GetPackageId() const { return packageId; }
     const StringClass& GetPackageName() const { return packageName; }
-    // Why the download failed, when a check of this task or of its info task
-    // refused it; empty otherwise. No line end.
+    // Why the download failed: a transfer's URL and cause, or the check that
+    // refused a file. Empty when it succeeded or when a call on the store
+    // failed, which notes its own cause (StoreFailure). No line end.
     const StringClass& GetFailureReason() const { return failureReason; }
     // Set once a result has been announced; a finished task is never shared.
     bool IsFinished() const { return finished; }

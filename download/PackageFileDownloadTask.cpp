@@ -40,7 +40,14 @@ void PackageFileDownloadTask::OnStart() {
 }
 
 // More than the listed size is never the listed file.
-bool PackageFileDownloadTask::AcceptsLength(uint32_t length) const { return length <= listedSize; }
+bool PackageFileDownloadTask::AcceptsLength(uint32_t length) {
+    if (length <= listedSize) {
+        return true;
+    }
+    SetFailureReason(FormatString("The server announced %u bytes for the content file '%s'; the package lists it at %u.",
+                                  length, contentPath.Peek(), listedSize));
+    return false;
+}
 
 void PackageFileDownloadTask::OnData(const char* data, int length) {
     // A body that goes past the listed size (one without a Content-Length
@@ -48,6 +55,8 @@ void PackageFileDownloadTask::OnData(const char* data, int length) {
     // block that does not reach the disk whole (a full disk) spoils the file,
     // so the transfer ends there as a failure too.
     if (static_cast<uint32_t>(receivedSize.load()) > listedSize) {
+        SetFailureReason(FormatString("The content file '%s' goes on past the %u bytes that the package lists.",
+                                      contentPath.Peek(), listedSize));
         cancelled = true;
     } else if (partFile->Write(data, length) != length) {
         NoteStoreFailure(FormatString("write %s", QuotedPath(partFile->GetFileName()).Peek()));
@@ -80,13 +89,20 @@ void PackageFileDownloadTask::OnFinish() {
 // its name, which it gets once its data is on the disk.
 bool PackageFileDownloadTask::HoldPartFile() {
     const uint32_t received = static_cast<uint32_t>(receivedSize.load());
-    if (received != listedSize || receivedCrc.Value() != listedCrc) {
+    if (received != listedSize) {
+        SetFailureReason(FormatString("The content file '%s' arrived with %u bytes; the package lists it at %u.",
+                                      contentPath.Peek(), received, listedSize));
+        return false;
+    }
+    if (receivedCrc.Value() != listedCrc) {
+        SetFailureReason(FormatString("The content file '%s' arrived with the CRC-32 %08X; the package lists %08X.",
+                                      contentPath.Peek(), receivedCrc.Value(), listedCrc));
         return false;
     }
     platform::Sha256Digest digest{};
     if (isSigned && (!receivedSha256.Finish(digest) || digest != signedDigest)) {
-        failureReason = FormatString("The content file '%s' does not have the SHA-256 that the signed manifest lists.",
-                                     contentPath.Peek());
+        SetFailureReason(FormatString("The content file '%s' does not have the SHA-256 that the signed manifest lists.",
+                                      contentPath.Peek()));
         return false;
     }
     return GetContentBatch().Hold(*partFile, partPath, contentPath, received);

@@ -27,15 +27,12 @@ public:
     void OnStart() override;
     void OnFinish() override;
     void OnData(const char* data, int length) override;
-    bool AcceptsLength(uint32_t length) const override;
+    bool AcceptsLength(uint32_t length) override;
     void Complete() override;
 
     const StringClass& GetContentPath() const { return contentPath; }
     // Set once Complete has run; a finished task is never shared again.
     bool IsFinished() const { return finished; }
-    // Why a file that arrived whole was refused; empty otherwise. Read once
-    // the task has finished.
-    const StringClass& GetFailureReason() const { return failureReason; }
 
 private:
     bool HoldPartFile();
@@ -52,7 +49,6 @@ private:
     bool isSigned = false;
     platform::Sha256Digest signedDigest{};
     platform::Sha256 receivedSha256;
-    StringClass failureReason;
     WriteBackPacer pacer;
     bool finished = false;
 };

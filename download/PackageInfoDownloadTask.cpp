@@ -45,6 +45,9 @@ void PackageInfoDownloadTask::OnData(const char* data, int length) {
     // that cannot be kept (too large a body, memory ran out) ends the
     // transfer as a failure.
     if (!Keep(data, length)) {
+        SetFailureReason(FormatString("The package-info file '%s' could not be kept: it is larger than %d MiB or the "
+                                      "memory ran out.",
+                                      WithoutPassword(url).Peek(), static_cast<int>(MaximumInfoSize >> 20)));
         cancelled = true;
     }
 }
@@ -86,8 +89,11 @@ bool PackageInfoDownloadTask::RegisterPackage() {
     StringClass recordName;
     if (manager.AddPackageInfo(buffer, packageName, recordName) == nullptr) {
         if (!recordName.IsEmpty() && !EqualsIgnoringAsciiCase(recordName, packageName)) {
-            refusal = FormatString("The package-info file '%s' describes package '%s', not '%s'.",
-                                   WithoutPassword(url).Peek(), recordName.Peek(), packageName.Peek());
+            SetFailureReason(FormatString("The package-info file '%s' describes package '%s', not '%s'.",
+                                          WithoutPassword(url).Peek(), recordName.Peek(), packageName.Peek()));
+        } else {
+            SetFailureReason(FormatString("The package-info file '%s' does not describe package '%s'.",
+                                          WithoutPassword(url).Peek(), packageName.Peek()));
         }
         return false;
     }
@@ -108,8 +114,8 @@ bool PackageInfoDownloadTask::HasSignedDigest() {
     if (platform::HashSha256(buffer.GetData(), static_cast<size_t>(buffer.Size()), digest) && digest == signedDigest) {
         return true;
     }
-    refusal = FormatString("The package-info file '%s' does not have the SHA-256 that the signed manifest lists.",
-                           WithoutPassword(url).Peek());
+    SetFailureReason(FormatString("The package-info file '%s' does not have the SHA-256 that the signed manifest lists.",
+                                  WithoutPassword(url).Peek()));
     return false;
 }
 
@@ -128,8 +134,8 @@ bool PackageInfoDownloadTask::MatchesInstalled() {
         signedBytes.Size() == installedBytes.Size() &&
         std::memcmp(signedBytes.GetData(), installedBytes.GetData(), static_cast<size_t>(signedBytes.Size())) == 0;
     if (!same) {
-        refusal = FormatString("The installed package '%s' differs from the signed package-info file '%s'.",
-                               installed->GetName().Peek(), WithoutPassword(url).Peek());
+        SetFailureReason(FormatString("The installed package '%s' differs from the signed package-info file '%s'.",
+                                      installed->GetName().Peek(), WithoutPassword(url).Peek()));
     }
     return same;
 }

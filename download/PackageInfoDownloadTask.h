@@ -27,9 +27,6 @@ public:
     // with it rather than registered again: it must be the signed record.
     void RequireSignedDigest(const platform::Sha256Digest& digest, const Package* installed);
 
-    // Why a body that arrived whole was not registered; empty otherwise.
-    const StringClass& GetRefusal() const { return refusal; }
-
 private:
     bool Keep(const char* data, int length);
     // Adds the package to the package manager and saves the index; false
@@ -42,7 +39,6 @@ private:
     StringClass repositoryUrl;
     StringClass packageName;
     MemoryFile buffer;
-    StringClass refusal;
     bool isSigned = false;
     platform::Sha256Digest signedDigest{};
     const Package* installed = nullptr;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -32,5 +33,10 @@ bool QueryHttpContentLength(HttpRequest* request, uint32_t* length);
 // length, nothing arrived for 60 s, or `cancelled` was set while waiting.
 bool ReadHttpBody(HttpRequest* request, char* buffer, int capacity, int* count);
 void CloseHttpRequest(HttpRequest* request);
+// Why the session's last request failed (OpenHttpRequest gave null or
+// ReadHttpBody false): a short phrase such as "could not connect to the
+// server", the same on every system, or the system's own words for a cause
+// it has no phrase for. Without a session, that the service is missing.
+std::string DescribeHttpFailure(const HttpSession* session);
 
 }  // namespace platform

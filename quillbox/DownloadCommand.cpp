@@ -6,6 +6,7 @@
 #include "download/EscapeUrlPath.h"
 #include "download/PackageDownloadTask.h"
 #include "foundation/StringClass.h"
+#include "package/StoreFailure.h"
 #include "quillbox/Commands.h"
 #include "quillbox/Console.h"
 #include "quillbox/DownloadProgress.h"
@@ -49,9 +50,13 @@ int RunDownload(const char* packageName, const char* repositoryUrl) {
     } else {
         PrintError("Failed to download package '%s' from repository '%s'.\r\n", packageName,
                    WithoutPassword(repositoryUrl).Peek());
-        if (!reason.IsEmpty()) {
-            PrintError("%s\r\n", reason.Peek());
+        // One cause line: the download's own, else the store call that failed
+        // under it. Told here, it is not told again when the command ends.
+        const StringClass cause = reason.IsEmpty() ? DescribeStoreFailure() : reason;
+        if (!cause.IsEmpty()) {
+            PrintError("%s\r\n", cause.Peek());
         }
+        ForgetStoreFailure();
     }
     manager->Shutdown();
     return success ? 0 : 1;

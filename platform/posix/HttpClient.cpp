@@ -1,5 +1,7 @@
 #include "platform/HttpClient.h"
 
+#include "platform/HttpFailurePhrases.h"
+
 #include <curl/curl.h>
 
 #include <strings.h>
@@ -47,6 +49,8 @@ struct HttpSession {
     CURLM* multi = nullptr;
     std::string userAgent;
     std::atomic<bool> busy{false};
+    // Written and read only by the thread that makes the requests.
+    std::string lastFailure;
 };
 
 struct HttpRequest {
@@ -186,6 +190,54 @@ bool Drive(HttpRequest* request, Ready ready) {
     return true;
 }
 
+// A timeout before the connection stood is the connect limit's; after it,
+// the server fell silent.
+const char* DescribeTimeout(CURL* easy) {
+    curl_off_t connected = 0;
+    const bool known = curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK;
+    return known && connected == 0 ? httpfailure::ConnectTimedOut : httpfailure::NoDataFor60Seconds;
+}
+
+std::string DescribeResult(HttpRequest* request) {
+    namespace phrase = httpfailure;
+    switch (request->result) {
+        case CURLE_COULDNT_CONNECT:
+            return phrase::CouldNotConnect;
+        case CURLE_OPERATION_TIMEDOUT:
+            return DescribeTimeout(request->easy);
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return phrase::NameNotResolved;
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return phrase::CertificateNotTrusted;
+        case CURLE_SSL_CONNECT_ERROR:
+            return phrase::SecureConnectionFailed;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return phrase::UnsupportedScheme;
+        case CURLE_URL_MALFORMAT:
+            return phrase::MalformedUrl;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+            return phrase::ConnectionBroke;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return phrase::TooManyRedirects;
+        case CURLE_GOT_NOTHING:
+            return phrase::NoAnswer;
+        case CURLE_WEIRD_SERVER_REPLY:
+            return phrase::InvalidAnswer;
+        case CURLE_OUT_OF_MEMORY:
+        case CURLE_WRITE_ERROR:  // the body could not be kept (ReceiveBody)
+            return phrase::OutOfMemory;
+        default:
+            return curl_easy_strerror(request->result);
+    }
+}
+
+// Keeps why the request failed for DescribeHttpFailure.
+void NoteFailure(HttpRequest* request) {
+    request->session->lastFailure = request->IsCancelled() ? httpfailure::Cancelled : DescribeResult(request);
+}
+
 }  // namespace
 
 HttpSession* OpenHttpSession(const char* userAgent) {
@@ -214,11 +266,16 @@ void CloseHttpSession(HttpSession* session) {
 }
 
 HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, const std::atomic<bool>* cancelled) {
-    if (session == nullptr || url == nullptr || session->busy.exchange(true)) {
+    if (session == nullptr || url == nullptr) {
+        return nullptr;
+    }
+    if (session->busy.exchange(true)) {
+        session->lastFailure = httpfailure::SessionBusy;
         return nullptr;
     }
     HttpRequest* request = new (std::nothrow) HttpRequest;
     if (request == nullptr) {
+        session->lastFailure = httpfailure::OutOfMemory;
         session->busy = false;
         return nullptr;
     }
@@ -227,12 +284,14 @@ HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, const std::a
     request->easy = curl_easy_init();
     if (request->easy == nullptr || !Configure(request, url) ||
         curl_multi_add_handle(session->multi, request->easy) != CURLM_OK) {
+        session->lastFailure = curl_easy_strerror(CURLE_FAILED_INIT);
         CloseHttpRequest(request);
         return nullptr;
     }
     const bool answered = Drive(request, [request] { return request->headersComplete; }) &&
                           (request->headersComplete || request->result == CURLE_OK);
     if (!answered) {
+        NoteFailure(request);
         CloseHttpRequest(request);
         return nullptr;
     }
@@ -283,10 +342,11 @@ bool ReadHttpBody(HttpRequest* request, char* buffer, int capacity, int* count) 
     const bool waited = Drive(request, [request] { return request->targetFilled > 0; });
     request->target = nullptr;
     *count = static_cast<int>(request->targetFilled);
-    if (!waited) {
+    if (!waited || (*count == 0 && request->result != CURLE_OK)) {
+        NoteFailure(request);
         return false;
     }
-    return *count > 0 || request->result == CURLE_OK;
+    return true;
 }
 
 void CloseHttpRequest(HttpRequest* request) {
@@ -299,6 +359,10 @@ void CloseHttpRequest(HttpRequest* request) {
     }
     request->session->busy = false;
     delete request;
+}
+
+std::string DescribeHttpFailure(const HttpSession* session) {
+    return session != nullptr ? session->lastFailure : std::string(httpfailure::NoSession);
 }
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/HttpClient.h"
 
+#include "platform/HttpFailurePhrases.h"
+
 #include <windows.h>
 #include <wininet.h>
 
@@ -17,6 +19,10 @@ constexpr DWORD StallTimeoutMilliseconds = 60000;
 constexpr DWORD CancelCheckMilliseconds = 250;
 constexpr DWORD ReceiveBufferSize = 32768;
 constexpr int MaximumRedirects = 10;
+// Causes of a failed step that WinINet has no error number for; customer
+// codes (bit 29), so that they never meet one of the system's.
+constexpr DWORD RedirectLimitReached = 0x20000001;
+constexpr DWORD RedirectLeftHttp = 0x20000002;
 
 bool StartsWithIgnoringCase(const char* text, const char* prefix) {
     return _strnicmp(text, prefix, std::strlen(prefix)) == 0;
@@ -51,6 +57,8 @@ struct Exchange {
     char buffer[ReceiveBufferSize];
     DWORD wanted = 0;
     DWORD received = 0;
+    // The error of a failed step, read by the caller once the step is done.
+    DWORD error = 0;
 
     // The caller and the thread each hold one reference.
     LONG references = 2;
@@ -65,7 +73,8 @@ void ReleaseExchange(Exchange* exchange) {
 }
 
 // Opens the URL and follows redirects up to the limit, which WinINet's own
-// automatic redirects do not let a caller set.
+// automatic redirects do not let a caller set. On failure the thread's last
+// error says why.
 HINTERNET OpenFollowingRedirects(HINTERNET root, std::string url) {
     const DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD |
                         INTERNET_FLAG_NO_CACHE_WRITE;
@@ -82,9 +91,16 @@ HINTERNET OpenFollowingRedirects(HINTERNET root, std::string url) {
         InternetCloseHandle(request);
         char target[INTERNET_MAX_URL_LENGTH] = {};
         DWORD targetSize = sizeof target;
-        if (!hasLocation || redirects == MaximumRedirects ||
-            !InternetCombineUrlA(url.c_str(), location, target, &targetSize, ICU_NO_ENCODE) ||
-            !(StartsWithIgnoringCase(target, "http://") || StartsWithIgnoringCase(target, "https://"))) {
+        if (!hasLocation || !InternetCombineUrlA(url.c_str(), location, target, &targetSize, ICU_NO_ENCODE)) {
+            SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+            return nullptr;
+        }
+        if (redirects == MaximumRedirects) {
+            SetLastError(RedirectLimitReached);
+            return nullptr;
+        }
+        if (!(StartsWithIgnoringCase(target, "http://") || StartsWithIgnoringCase(target, "https://"))) {
+            SetLastError(RedirectLeftHttp);
             return nullptr;
         }
         url = target;
@@ -120,6 +136,7 @@ void RunStep(Exchange* exchange) {
         case Exchange::Step::Quit:
             break;
     }
+    exchange->error = exchange->succeeded ? 0 : GetLastError();
 }
 
 DWORD WINAPI ExchangeThread(void* argument) {
@@ -144,6 +161,8 @@ DWORD WINAPI ExchangeThread(void* argument) {
 struct HttpSession {
     HINTERNET root = nullptr;
     volatile LONG busy = 0;
+    // Written and read only by the thread that makes the requests.
+    std::string lastFailure;
 };
 
 struct HttpRequest {
@@ -156,9 +175,61 @@ struct HttpRequest {
     DWORD length = 0;
     // The thread's last step was given up on; nothing more may be asked.
     bool abandoned = false;
+    // Why the last step failed, in the words of HttpFailurePhrases.h.
+    std::string failure;
 };
 
 namespace {
+
+// WinINet's own words for an error it has and this program has no phrase for.
+std::string SystemText(DWORD error) {
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        GetModuleHandleA("wininet.dll"), error, 0, text, sizeof text, nullptr);
+    std::string words(text, length);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.')) {
+        words.pop_back();
+    }
+    return words.empty() ? "WinINet error " + std::to_string(error) : words;
+}
+
+std::string DescribeError(DWORD error) {
+    namespace phrase = httpfailure;
+    switch (error) {
+        case ERROR_INTERNET_CANNOT_CONNECT:
+            return phrase::CouldNotConnect;
+        case ERROR_INTERNET_NAME_NOT_RESOLVED:
+            return phrase::NameNotResolved;
+        case ERROR_INTERNET_TIMEOUT:
+            return phrase::NoDataFor60Seconds;
+        case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
+        case RedirectLeftHttp:
+            return phrase::UnsupportedScheme;
+        case ERROR_INTERNET_INVALID_URL:
+            return phrase::MalformedUrl;
+        case ERROR_INTERNET_INVALID_CA:
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        case ERROR_INTERNET_SEC_CERT_ERRORS:
+        case ERROR_INTERNET_SEC_CERT_REVOKED:
+        case ERROR_INTERNET_SEC_INVALID_CERT:
+            return phrase::CertificateNotTrusted;
+        case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+            return phrase::SecureConnectionFailed;
+        case ERROR_INTERNET_CONNECTION_RESET:
+        case ERROR_INTERNET_CONNECTION_ABORTED:
+            return phrase::ConnectionBroke;
+        case RedirectLimitReached:
+            return phrase::TooManyRedirects;
+        case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+            return phrase::InvalidAnswer;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return phrase::OutOfMemory;
+        default:
+            return SystemText(error);
+    }
+}
 
 bool IsCancelled(const HttpRequest* request) { return request->cancelled != nullptr && *request->cancelled; }
 
@@ -174,8 +245,12 @@ bool Perform(HttpRequest* request, Exchange::Step step, ULONGLONG limitMilliseco
     while (WaitForSingleObject(exchange->stepDone, CancelCheckMilliseconds) != WAIT_OBJECT_0) {
         if (IsCancelled(request) || GetTickCount64() >= deadline) {
             request->abandoned = true;
+            request->failure = IsCancelled(request) ? httpfailure::Cancelled : httpfailure::NoDataFor60Seconds;
             return false;
         }
+    }
+    if (!exchange->succeeded) {
+        request->failure = DescribeError(exchange->error);
     }
     return exchange->succeeded;
 }
@@ -237,15 +312,21 @@ void CloseHttpSession(HttpSession* session) {
 }
 
 HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, const std::atomic<bool>* cancelled) {
-    if (session == nullptr || url == nullptr ||
-        !(StartsWithIgnoringCase(url, "http://") || StartsWithIgnoringCase(url, "https://"))) {
+    if (session == nullptr || url == nullptr) {
+        return nullptr;
+    }
+    if (!(StartsWithIgnoringCase(url, "http://") || StartsWithIgnoringCase(url, "https://"))) {
+        session->lastFailure =
+            std::strstr(url, "://") != nullptr ? httpfailure::UnsupportedScheme : httpfailure::MalformedUrl;
         return nullptr;
     }
     if (InterlockedCompareExchange(&session->busy, 1, 0) != 0) {
+        session->lastFailure = httpfailure::SessionBusy;
         return nullptr;
     }
     HttpRequest* request = new (std::nothrow) HttpRequest;
     if (request == nullptr) {
+        session->lastFailure = httpfailure::OutOfMemory;
         InterlockedExchange(&session->busy, 0);
         return nullptr;
     }
@@ -253,7 +334,13 @@ HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, const std::a
     request->cancelled = cancelled;
     // Connecting, then waiting for the headers of the answer.
     const ULONGLONG openLimit = ConnectTimeoutMilliseconds + StallTimeoutMilliseconds;
-    if (!StartExchange(request, url) || !Perform(request, Exchange::Step::Open, openLimit)) {
+    if (!StartExchange(request, url)) {
+        session->lastFailure = DescribeError(GetLastError());
+        CloseHttpRequest(request);
+        return nullptr;
+    }
+    if (!Perform(request, Exchange::Step::Open, openLimit)) {
+        session->lastFailure = request->failure;
         CloseHttpRequest(request);
         return nullptr;
     }
@@ -298,11 +385,16 @@ bool ReadHttpBody(HttpRequest* request, char* buffer, int capacity, int* count) 
         }
     }
     if (!Perform(request, Exchange::Step::Read, StallTimeoutMilliseconds)) {
+        request->session->lastFailure = request->failure;
         return false;
     }
     if (exchange->received == 0) {
         // WinINet reports a connection that closed early as a normal end.
-        return !request->hasLength || request->delivered == request->length;
+        if (request->hasLength && request->delivered != request->length) {
+            request->session->lastFailure = httpfailure::ConnectionBroke;
+            return false;
+        }
+        return true;
     }
     std::memcpy(buffer, exchange->buffer, exchange->received);
     request->delivered += exchange->received;
@@ -323,6 +415,10 @@ void CloseHttpRequest(HttpRequest* request) {
     }
     InterlockedExchange(&request->session->busy, 0);
     delete request;
+}
+
+std::string DescribeHttpFailure(const HttpSession* session) {
+    return session != nullptr ? session->lastFailure : std::string(httpfailure::NoSession);
 }
 
 }  // namespace platform
