@@ -160,13 +160,19 @@ protected:
         EXPECT_EQ(PartFiles(files), std::vector<std::string>{});
     }
 
-    // Returns the last progress line.
+    // Returns the last progress line. Whatever the failure, one line under
+    // the failure line says why.
     Progress ExpectFailure(const std::string& name, const std::string& base) {
         std::vector<Progress> lines;
         std::string tail;
         const ProgramResult result = Download(name, base, lines, tail, 1);
         EXPECT_EQ(tail, "");
-        EXPECT_EQ(result.err, FailureText(name, base));
+        const std::string failure = FailureText(name, base);
+        EXPECT_EQ(result.err.substr(0, failure.size()), failure);
+        const std::string cause = result.err.substr(std::min(failure.size(), result.err.size()));
+        EXPECT_TRUE(cause.size() > 3 && cause.find("\r\n") == cause.size() - 2 &&
+                    cause.compare(cause.size() - 3, 3, ".\r\n") == 0)
+            << "not one cause line under the failure line: " << result.err;
         EXPECT_EQ(PartFiles(), std::vector<std::string>{});
         return lines.empty() ? Progress{} : lines.back();
     }
@@ -293,17 +299,24 @@ TEST_F(DownloadCommandTest, PartFileNeverTakesTheNameOfAListedContentFile) {
 // stays off the screen and out of logs.
 TEST_F(DownloadCommandTest, FailureLineHidesThePasswordOfTheRepositoryUrl) {
     const std::string hostAndPath = server->BaseUrl().substr(7) + "/" + repositoryName + "/elsewhere";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"http://user:s3cr3t@" + hostAndPath, "http://user:***@" + hostAndPath},
-        {"http://user:p@ss:w@" + hostAndPath, "http://user:***@" + hostAndPath},
-        {"http://user@" + hostAndPath, "http://user@" + hostAndPath},
-        {"http://" + hostAndPath + "/a:b@c", "http://" + hostAndPath + "/a:b@c"},
+    const std::string notFound = "the server answered with HTTP status 404";
+    // A second '@' leaves the host name unclear: no such URL is sent.
+    const struct {
+        std::string typed;
+        std::string shown;
+        std::string cause;
+    } cases[] = {
+        {"http://user:s3cr3t@" + hostAndPath, "http://user:***@" + hostAndPath, notFound},
+        {"http://user:p@ss:w@" + hostAndPath, "http://user:***@" + hostAndPath, "the URL is malformed"},
+        {"http://user@" + hostAndPath, "http://user@" + hostAndPath, notFound},
+        {"http://" + hostAndPath + "/a:b@c", "http://" + hostAndPath + "/a:b@c", notFound},
     };
-    for (const auto& [typed, shown] : cases) {
-        SCOPED_TRACE(typed);
-        const ProgramResult result = Run({"download", "Maps", typed});
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.typed);
+        const ProgramResult result = Run({"download", "Maps", test.typed});
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.err, FailureText("Maps", shown));
+        EXPECT_EQ(result.err, FailureText("Maps", test.shown) + "Could not fetch '" + test.shown + "/packages/" +
+                                  InfoFileName("Maps") + "': " + test.cause + ".\r\n");
     }
 }
 
@@ -494,6 +507,127 @@ TEST_F(DownloadCommandTest, RecordListingASizeNoFileCanHaveIsRefused) {
         EXPECT_FALSE(Exists(StoredFile(Rules)));
     }
 }
+
+// Every way a download fails that a user can act on, each with the one line
+// under the failure line that names its cause.
+enum class Cause {
+    NotFound,
+    RefusedConnection,
+    FtpUrl,
+    HttpsToAPlainServer,
+    EmptyUrl,
+    CrcMismatch,
+    SizeMismatch,
+    ShortBody,
+    LengthBeyondTheListedSize,
+    BodyBeyondTheListedSize,
+    InfoFileOfAnotherPackage,
+    InfoFileOfNoPackage,
+};
+
+class DownloadFailureCauseTest : public DownloadCommandTest, public ::testing::WithParamInterface<Cause> {
+protected:
+    std::string InfoUrl(const std::string& base) const { return base + "/packages/" + InfoFileName("Maps"); }
+    std::string FileUrl(const ContentFile& file) const { return url + "/files/" + ContentFileName(file); }
+
+    // Publishes what the case needs; gives the repository URL to type and
+    // the cause line expected.
+    std::pair<std::string, std::string> Arrange(Cause cause) {
+        const ContentFile field{"field.map", Pattern(40 * 1024 + 7, 23)};
+        const std::string fieldName = "'files/" + ContentFileName(field) + "'";
+        const std::string port = std::to_string(server->GetPort());
+        repository->Publish("Maps", {Readme, field});
+        switch (cause) {
+            case Cause::NotFound:
+                return {url + "/elsewhere", "Could not fetch '" + InfoUrl(url + "/elsewhere") +
+                                                "': the server answered with HTTP status 404."};
+            case Cause::RefusedConnection:
+                // Nothing listens on port 1 of the loopback address.
+                return {"http://127.0.0.1:1/repo",
+                        "Could not fetch '" + InfoUrl("http://127.0.0.1:1/repo") + "': could not connect to the server."};
+            case Cause::FtpUrl:
+                return {"ftp://127.0.0.1:" + port + "/" + repositoryName,
+                        "Could not fetch '" + InfoUrl("ftp://127.0.0.1:" + port + "/" + repositoryName) +
+                            "': the URL does not begin with http:// or https://."};
+            case Cause::HttpsToAPlainServer:
+                return {"https://127.0.0.1:" + port + "/" + repositoryName,
+                        "Could not fetch '" + InfoUrl("https://127.0.0.1:" + port + "/" + repositoryName) +
+                            "': the secure connection could not be set up."};
+            case Cause::EmptyUrl:
+                return {"", "Could not fetch '" + InfoUrl("") + "': the URL is malformed."};
+            case Cause::CrcMismatch: {
+                std::string altered = field.bytes;
+                altered[100] ^= 0x40;
+                testsupport::WriteFile(repository->FilePath(field), altered);
+                char crcs[64];
+                std::snprintf(crcs, sizeof crcs, "%08X; the package lists %08X", Crc(altered), Crc(field.bytes));
+                return {url, "The content file " + fieldName + " arrived with the CRC-32 " + crcs + "."};
+            }
+            case Cause::SizeMismatch:
+                // The server announces 100 bytes less than it has and sends that many.
+                repository->SetFault(field, "short");
+                return {url, "The content file " + fieldName + " arrived with " +
+                                 std::to_string(field.bytes.size() - 100) + " bytes; the package lists it at " +
+                                 std::to_string(field.bytes.size()) + "."};
+            case Cause::ShortBody:
+                repository->SetFault(field, "drop");
+                return {url, "Could not fetch '" + FileUrl(field) +
+                                 "': the connection broke before the whole file had arrived."};
+            case Cause::LengthBeyondTheListedSize: {
+                const ContentFile listedShort{field.name, field.bytes, 1000};
+                repository->PutInfo("Maps", repositorytest::PackageInfo("Maps", {Readme, listedShort}));
+                return {url, "The server announced " + std::to_string(field.bytes.size()) +
+                                 " bytes for the content file " + fieldName + "; the package lists it at 1000."};
+            }
+            case Cause::BodyBeyondTheListedSize:
+                repository->SetFault(field, "endless");
+                return {url, "The content file " + fieldName + " goes on past the " +
+                                 std::to_string(field.bytes.size()) + " bytes that the package lists."};
+            case Cause::InfoFileOfAnotherPackage:
+                repository->PutInfo("Maps", repositorytest::PackageInfo("Units", {Readme}));
+                return {url,
+                        "The package-info file '" + InfoUrl(url) + "' describes package 'Units', not 'Maps'."};
+            case Cause::InfoFileOfNoPackage:
+                // An error page served with status 200.
+                repository->PutInfo("Maps", "<html><body>Not here</body></html>\n");
+                return {url, "The package-info file '" + InfoUrl(url) + "' does not describe package 'Maps'."};
+        }
+        return {};
+    }
+};
+
+TEST_P(DownloadFailureCauseTest, FailureLineIsFollowedByTheLineThatNamesTheCause) {
+    const auto [base, cause] = Arrange(GetParam());
+    std::vector<Progress> lines;
+    std::string tail;
+    const ProgramResult result = Download("Maps", base, lines, tail, 1);
+    EXPECT_EQ(tail, "");
+    EXPECT_EQ(result.err, FailureText("Maps", base) + cause + "\r\n");
+    EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+}
+
+const char* const CauseNames[] = {"NotFound",
+                                  "RefusedConnection",
+                                  "FtpUrl",
+                                  "HttpsToAPlainServer",
+                                  "EmptyUrl",
+                                  "CrcMismatch",
+                                  "SizeMismatch",
+                                  "ShortBody",
+                                  "LengthBeyondTheListedSize",
+                                  "BodyBeyondTheListedSize",
+                                  "InfoFileOfAnotherPackage",
+                                  "InfoFileOfNoPackage"};
+
+INSTANTIATE_TEST_SUITE_P(Causes, DownloadFailureCauseTest,
+                         ::testing::Values(Cause::NotFound, Cause::RefusedConnection, Cause::FtpUrl,
+                                           Cause::HttpsToAPlainServer, Cause::EmptyUrl, Cause::CrcMismatch,
+                                           Cause::SizeMismatch, Cause::ShortBody, Cause::LengthBeyondTheListedSize,
+                                           Cause::BodyBeyondTheListedSize, Cause::InfoFileOfAnotherPackage,
+                                           Cause::InfoFileOfNoPackage),
+                         [](const ::testing::TestParamInfo<Cause>& info) {
+                             return std::string(CauseNames[static_cast<int>(info.param)]);
+                         });
 
 // The shapes of store that users have: one that has only ever downloaded
 // (no packages/ folder), one whose content folder went missing, and one that
@@ -710,7 +844,7 @@ TEST_F(SignedRepositoryTest, ManifestsThatAreNotSignedCurrentAndNewAreRefused) {
              Sign(5, {Folder / "key.pem"});
              std::filesystem::remove(RepositoryFolder() + "/manifest.sig");
          },
-         "Could not fetch '" + url + "/manifest.sig'."},
+         "Could not fetch '" + url + "/manifest.sig': the server answered with HTTP status 404."},
         {"expired", [&] { Sign(5, {Folder / "key.pem"}, "2020-01-01T00:00:00Z"); },
          "The repository's manifest.txt expired at 2020-01-01T00:00:00Z."},
         {"far ahead", [&] { Sign(5, {Folder / "key.pem"}, "2999-01-01T00:00:00Z"); },

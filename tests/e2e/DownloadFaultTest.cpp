@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <ostream>
 
@@ -24,26 +25,49 @@ using Clock = std::chrono::steady_clock;
 const ContentFile Readme{"readme.txt", "read me\r\n"};
 const ContentFile Field{"maps/field.bin", Pattern(300 * 1024 + 5, 3)};
 
+// The URLs of the failing download, for the cause line.
+struct FaultUrls {
+    std::string info;
+    std::string file;
+};
+
 struct FaultCase {
     const char* name;
     const char* repositoryFault;  // a fault prefix for the whole repository, or null
     const char* fileFault;        // a fault of the large content file alone, or null
     int boundSeconds;             // the command must have ended by then
+    std::string (*cause)(const FaultUrls&);  // the line under the failure line
 };
 
 void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
 
+std::string Broke(const std::string& url) {
+    return "Could not fetch '" + url + "': the connection broke before the whole file had arrived.";
+}
+
 // A server that falls silent is given up after 60 s without data.
 const FaultCase Cases[] = {
-    {"StallDuringAContentFile", nullptr, "stall", 100},
-    {"ResetDuringTheInfoFile", "reset", nullptr, 30},
-    {"ResetDuringAContentFile", nullptr, "reset", 30},
-    {"DropDuringAContentFile", nullptr, "drop", 30},
-    {"RedirectLoop", "loop", nullptr, 30},
+    {"StallDuringAContentFile", nullptr, "stall", 100,
+     [](const FaultUrls& urls) { return "Could not fetch '" + urls.file + "': no data arrived for 60 s."; }},
+    {"ResetDuringTheInfoFile", "reset", nullptr, 30, [](const FaultUrls& urls) { return Broke(urls.info); }},
+    {"ResetDuringAContentFile", nullptr, "reset", 30, [](const FaultUrls& urls) { return Broke(urls.file); }},
+    {"DropDuringAContentFile", nullptr, "drop", 30, [](const FaultUrls& urls) { return Broke(urls.file); }},
+    {"RedirectLoop", "loop", nullptr, 30,
+     [](const FaultUrls& urls) {
+         return "Could not fetch '" + urls.info + "': the server redirected more than 10 times.";
+     }},
     // The server announces less than it sends, so the announced bytes are
     // not the listed file.
-    {"ShortLengthOfAContentFile", nullptr, "short", 30},
-    {"ShortLengthOfEveryFile", "short", nullptr, 30},
+    {"ShortLengthOfAContentFile", nullptr, "short", 30,
+     [](const FaultUrls&) {
+         return "The content file 'files/" + ContentFileName(Field) + "' arrived with " +
+                std::to_string(Field.bytes.size() - 100) + " bytes; the package lists it at " +
+                std::to_string(Field.bytes.size()) + ".";
+     }},
+    {"ShortLengthOfEveryFile", "short", nullptr, 30,
+     [](const FaultUrls& urls) {
+         return "The package-info file '" + urls.info + "' does not describe package 'Maps'.";
+     }},
 };
 
 class DownloadFaultTest : public StoreFixture, public ::testing::WithParamInterface<FaultCase> {
@@ -102,7 +126,9 @@ TEST_P(DownloadFaultTest, EndsWithTheFailureMessageInBoundedTimeLeavingOnlyWhole
 
     EXPECT_LT(seconds, fault.boundSeconds);
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Failed to download package 'Maps' from repository '" + url + "'.\r\n");
+    const FaultUrls urls{url + "/packages/" + InfoFileName("Maps"), url + "/files/" + ContentFileName(Field)};
+    EXPECT_EQ(result.err,
+              "Failed to download package 'Maps' from repository '" + url + "'.\r\n" + fault.cause(urls) + "\r\n");
     EXPECT_EQ(result.out.find("successfully"), std::string::npos);
     ExpectOnlyWholeContent();
 }
@@ -127,7 +153,9 @@ TEST_F(DownloadFaultTest, AnInfoFileCutShortIsNotRegistered) {
     testsupport::WriteFile(*Served / (Repository + "/packages/" + InfoFileName("Maps") + ".fault"), "short");
     const std::string url = BaseUrl(nullptr);
     const ProgramResult result = Run({"download", "Maps", url}, 60);
-    EXPECT_EQ(result.err, "Failed to download package 'Maps' from repository '" + url + "'.\r\n");
+    EXPECT_EQ(result.err, "Failed to download package 'Maps' from repository '" + url +
+                              "'.\r\nThe package-info file '" + url + "/packages/" + InfoFileName("Maps") +
+                              "' does not describe package 'Maps'.\r\n");
     EXPECT_EQ(InstalledNames(), std::vector<std::string>{});
     ExpectOnlyWholeContent();
 }
@@ -140,7 +168,12 @@ TEST_F(DownloadFaultTest, AContentFileThatIsNotTheListedOneFailsTheDownload) {
     testsupport::WriteFile(Published->FilePath(Field), altered);
     const std::string url = BaseUrl(nullptr);
     const ProgramResult result = Run({"download", "Maps", url}, 60);
-    EXPECT_EQ(result.err, "Failed to download package 'Maps' from repository '" + url + "'.\r\n");
+    char crcs[64];
+    std::snprintf(crcs, sizeof crcs, "%08X; the package lists %08X", repositorytest::Crc(altered),
+                  repositorytest::Crc(Field.bytes));
+    EXPECT_EQ(result.err, "Failed to download package 'Maps' from repository '" + url +
+                              "'.\r\nThe content file 'files/" + ContentFileName(Field) + "' arrived with the CRC-32 " +
+                              crcs + ".\r\n");
     EXPECT_FALSE(testsupport::Exists(StorePath("files/" + ContentFileName(Field))));
     ExpectOnlyWholeContent();
 }

@@ -121,7 +121,9 @@ protected:
 // The package-info file still fits, so the package is registered as a
 // failed download leaves it; the large file does not.
 TEST_F(FullDiskDownloadTest, FileLargerThanTheFreeSpaceFailsWithoutAPartOrTruncatedFile) {
-    Download();
+    const ProgramResult result = Download();
+    testsupport::ExpectStoreCause(result.err, "Failed to download package 'Maps' from repository '" + Url + "'.\r\n",
+                                  "write", StorePath("files/" + ContentFileName(Large) + ".part"));
     ExpectOnlyWholeContent({Small});
     const std::vector<std::string> installed = InstalledNames();
     ASSERT_FALSE(installed.empty());
