@@ -521,6 +521,7 @@ enum class Cause {
     RefusedConnection,
     FtpUrl,
     HttpsToAPlainServer,
+    UntrustedCertificate,
     EmptyUrl,
     CrcMismatch,
     SizeMismatch,
@@ -559,6 +560,14 @@ protected:
                 return {"https://127.0.0.1:" + port + "/" + repositoryName,
                         "Could not fetch '" + InfoUrl("https://127.0.0.1:" + port + "/" + repositoryName) +
                             "': the secure connection could not be set up."};
+            case Cause::UntrustedCertificate: {
+                // A certificate that nobody told the system to trust.
+                EXPECT_TRUE(testsupport::MakeSelfSignedCertificate(Folder / "server.pem"));
+                secureServer = std::make_unique<testsupport::HttpServer>(served->Path(), 120, Folder / "server.pem");
+                EXPECT_TRUE(secureServer->IsRunning()) << "the loopback HTTPS server did not start";
+                const std::string base = secureServer->BaseUrl() + "/" + repositoryName;
+                return {base, "Could not fetch '" + InfoUrl(base) + "': the server's certificate is not trusted."};
+            }
             case Cause::EmptyUrl:
                 return {"", "Could not fetch '" + InfoUrl("") + "': the URL is malformed."};
             case Cause::CrcMismatch: {
@@ -600,6 +609,8 @@ protected:
         }
         return {};
     }
+
+    std::unique_ptr<testsupport::HttpServer> secureServer;
 };
 
 TEST_P(DownloadFailureCauseTest, FailureLineIsFollowedByTheLineThatNamesTheCause) {
@@ -616,6 +627,7 @@ const char* const CauseNames[] = {"NotFound",
                                   "RefusedConnection",
                                   "FtpUrl",
                                   "HttpsToAPlainServer",
+                                  "UntrustedCertificate",
                                   "EmptyUrl",
                                   "CrcMismatch",
                                   "SizeMismatch",
@@ -627,7 +639,8 @@ const char* const CauseNames[] = {"NotFound",
 
 INSTANTIATE_TEST_SUITE_P(Causes, DownloadFailureCauseTest,
                          ::testing::Values(Cause::NotFound, Cause::RefusedConnection, Cause::FtpUrl,
-                                           Cause::HttpsToAPlainServer, Cause::EmptyUrl, Cause::CrcMismatch,
+                                           Cause::HttpsToAPlainServer, Cause::UntrustedCertificate,
+                                           Cause::EmptyUrl, Cause::CrcMismatch,
                                            Cause::SizeMismatch, Cause::ShortBody, Cause::LengthBeyondTheListedSize,
                                            Cause::BodyBeyondTheListedSize, Cause::InfoFileOfAnotherPackage,
                                            Cause::InfoFileOfNoPackage),

@@ -35,6 +35,16 @@ inline bool MakeSigningKey(const std::string& privateKey, const std::string& pub
         {privateKey, publicKey});
 }
 
+// A self-signed certificate for 127.0.0.1 and its key, both in one PEM file,
+// as the loopback server takes them.
+inline bool MakeSelfSignedCertificate(const std::string& pem) {
+    return RunOpensslScript(
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=127.0.0.1 "
+        "-addext subjectAltName=IP:127.0.0.1 -days 2 -keyout \"$1.key\" -out \"$1.crt\" 2>/dev/null && "
+        "cat \"$1.key\" \"$1.crt\" > \"$1\"",
+        {pem});
+}
+
 // The DER signature of the file, as a publisher makes manifest.sig.
 inline bool SignFile(const std::string& privateKey, const std::string& file, const std::string& signature) {
     return RunOpensslScript("openssl dgst -sha256 -sign \"$1\" -out \"$3\" \"$2\"", {privateKey, file, signature});

@@ -34,6 +34,9 @@ With --code-page NAME the bytes of a URL's path stand for characters of that
 code page instead of UTF-8: a test running on Windows writes the served files
 through its ANSI code page.
 
+With --certificate PEM (a file holding the private key and the certificate)
+the server speaks TLS, for the tests of certificate checks.
+
 The server ends by itself after --lifetime seconds, when its standard input
 reaches its end (with --watch-stdin: the test that started it has gone), or on
 SIGTERM.
@@ -45,6 +48,7 @@ import http.server
 import os
 import signal
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -228,12 +232,17 @@ def main():
     parser.add_argument("--lifetime", type=float, default=300.0, help="seconds before the server ends by itself")
     parser.add_argument("--watch-stdin", action="store_true", help="end when standard input reaches its end")
     parser.add_argument("--code-page", help="code page of the byte names in URLs (default UTF-8)")
+    parser.add_argument("--certificate", help="PEM file of a key and a certificate: serve over TLS")
     arguments = parser.parse_args()
     Handler.code_page = arguments.code_page
 
     folder = os.path.abspath(arguments.folder)
     handler = lambda *args, **kwargs: Handler(*args, directory=folder, **kwargs)
     server = Server(("127.0.0.1", 0), handler)
+    if arguments.certificate is not None:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(arguments.certificate)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
 
     signal.signal(signal.SIGTERM, lambda *ignored: stop(server))
     timer = threading.Timer(arguments.lifetime, stop, args=(server,))

@@ -56,7 +56,8 @@ bool HasEnded(pid_t process, int waitMilliseconds) {
 
 }  // namespace
 
-HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds) {
+HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds, const std::string& certificate)
+    : Secure(!certificate.empty()) {
     int input[2];
     int output[2];
     if (pipe2(input, O_CLOEXEC) != 0) {
@@ -70,6 +71,9 @@ HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds) {
     const std::string script = std::string(QUILLBOX_TEST_SOURCE_DIR) + "/support/http_server.py";
     std::vector<std::string> texts = {"python3",      script, folder, "--lifetime", std::to_string(lifetimeSeconds),
                                       "--watch-stdin"};
+    if (Secure) {
+        texts.insert(texts.end(), {"--certificate", certificate});
+    }
     std::vector<char*> argv;
     for (std::string& text : texts) {
         argv.push_back(text.data());
@@ -105,7 +109,9 @@ HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds) {
 
 HttpServer::~HttpServer() { Stop(); }
 
-std::string HttpServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(Port); }
+std::string HttpServer::BaseUrl() const {
+    return (Secure ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(Port);
+}
 
 void HttpServer::Stop() {
     if (StdinWriter >= 0) {

@@ -45,7 +45,8 @@ std::string ReadFirstLine(const std::string& path) {
 
 }  // namespace
 
-HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds) {
+HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds, const std::string& certificate)
+    : Secure(!certificate.empty()) {
     ControlFile = UniqueTemporaryFile("qbs");
     if (ControlFile.empty()) {
         return;
@@ -61,13 +62,13 @@ HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds) {
     const std::string script = std::string(QUILLBOX_TEST_SOURCE_DIR) + "/support/http_server.py";
     // The test names the served files in its ANSI code page.
     const std::string loop =
-        "\"$0\" \"$1\" \"$2\" --lifetime \"$3\" --code-page \"$5\" & server=$!; "
+        "\"$0\" \"$1\" \"$2\" --lifetime \"$3\" --code-page \"$5\" ${6:+--certificate \"$6\"} & server=$!; "
         "while [ -e \"$4\" ] && kill -0 $server 2>/dev/null; do sleep 0.2; done; "
         "kill $server 2>/dev/null";
     std::string commandLine = "/bin/sh -c";
     for (const std::string& argument :
          {loop, std::string(QUILLBOX_PYTHON), script, HostPath(folder), std::to_string(lifetimeSeconds),
-          HostPath(ControlFile), "cp" + std::to_string(GetACP())}) {
+          HostPath(ControlFile), "cp" + std::to_string(GetACP()), Secure ? HostPath(certificate) : std::string()}) {
         commandLine += " " + QuoteArgument(argument);
     }
     STARTUPINFOA startup = {};
@@ -100,7 +101,9 @@ HttpServer::HttpServer(const std::string& folder, int lifetimeSeconds) {
 
 HttpServer::~HttpServer() { Stop(); }
 
-std::string HttpServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(Port); }
+std::string HttpServer::BaseUrl() const {
+    return (Secure ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(Port);
+}
 
 void HttpServer::Stop() {
     if (!ControlFile.empty()) {
