@@ -4,6 +4,16 @@
 
 #include "download/InternetHandle.h"
 
+namespace {
+
+// A task that never runs fails with this reason.
+void FailUnrun(DownloadTask* task) {
+    task->SetFailureReason("Could not start the thread that downloads.");
+    task->state = DownloadTask::Finished;
+}
+
+}  // namespace
+
 DownloadManager* DownloadManager::GetInstance() {
     static DownloadManager instance;
     return &instance;
@@ -32,7 +42,7 @@ void DownloadManager::StartWorker() {
     workerFailed = !started;
     if (workerFailed) {
         for (DownloadTask* task : tasks) {
-            task->state = DownloadTask::Finished;
+            FailUnrun(task);
         }
     }
 }
@@ -46,7 +56,7 @@ void DownloadManager::AddTask(DownloadTask* task) {
     ScopedLock guard(lock);
     task->AddRef();
     if (workerFailed) {
-        task->state = DownloadTask::Finished;
+        FailUnrun(task);
     }
     tasks.push_back(task);
     platform::SetEvent(worker.wakeEvent);

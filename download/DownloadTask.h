@@ -41,6 +41,8 @@ public:
     // store failed, which notes its own cause (StoreFailure). Read as
     // `succeeded` is.
     const StringClass& GetFailureReason() const { return failureReason; }
+    // Keeps the first reason only: what fails after it follows from it.
+    void SetFailureReason(const StringClass& reason);
 
     StringClass url;
     // Read by the polling thread for progress while the worker writes them.
@@ -53,10 +55,6 @@ public:
     std::atomic<bool> cancelled{false};
     // Scheduling state, driven by the download manager.
     std::atomic<int32_t> state{Queued};
-
-protected:
-    // Keeps the first reason only: what fails after it follows from it.
-    void SetFailureReason(const StringClass& reason);
 
 private:
     void ReceiveBody(InternetHandle* handle);

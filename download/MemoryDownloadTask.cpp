@@ -24,7 +24,6 @@ bool MemoryDownloadTask::AcceptsLength(uint32_t length) {
 }
 
 void MemoryDownloadTask::RefuseSize() {
-    SetFailureReason(
-        FormatString("Could not fetch '%s': it is larger than %lu bytes.", WithoutPassword(url).Peek(),
-                     static_cast<unsigned long>(maximumSize)));
+    SetFailureReason(FormatString("Could not fetch '%s': it is larger than %lu bytes.", WithoutPassword(url).Peek(),
+                                  static_cast<unsigned long>(maximumSize)));
 }

@@ -44,8 +44,9 @@ bool PackageFileDownloadTask::AcceptsLength(uint32_t length) {
     if (length <= listedSize) {
         return true;
     }
-    SetFailureReason(FormatString("The server announced %u bytes for the content file '%s'; the package lists it at %u.",
-                                  length, contentPath.Peek(), listedSize));
+    SetFailureReason(
+        FormatString("The server announced %u bytes for the content file '%s'; the package lists it at %u.", length,
+                     contentPath.Peek(), listedSize));
     return false;
 }
 

@@ -45,9 +45,10 @@ void PackageInfoDownloadTask::OnData(const char* data, int length) {
     // that cannot be kept (too large a body, memory ran out) ends the
     // transfer as a failure.
     if (!Keep(data, length)) {
-        SetFailureReason(FormatString("The package-info file '%s' could not be kept: it is larger than %d MiB or the "
-                                      "memory ran out.",
-                                      WithoutPassword(url).Peek(), static_cast<int>(MaximumInfoSize >> 20)));
+        SetFailureReason(
+            FormatString("The package-info file '%s' could not be kept: it is larger than %d MiB or the "
+                         "memory ran out.",
+                         WithoutPassword(url).Peek(), static_cast<int>(MaximumInfoSize >> 20)));
         cancelled = true;
     }
 }
@@ -114,8 +115,9 @@ bool PackageInfoDownloadTask::HasSignedDigest() {
     if (platform::HashSha256(buffer.GetData(), static_cast<size_t>(buffer.Size()), digest) && digest == signedDigest) {
         return true;
     }
-    SetFailureReason(FormatString("The package-info file '%s' does not have the SHA-256 that the signed manifest lists.",
-                                  WithoutPassword(url).Peek()));
+    SetFailureReason(
+        FormatString("The package-info file '%s' does not have the SHA-256 that the signed manifest lists.",
+                     WithoutPassword(url).Peek()));
     return false;
 }
 

@@ -191,11 +191,14 @@ bool Drive(HttpRequest* request, Ready ready) {
 }
 
 // A timeout before the connection stood is the connect limit's; after it,
-// the server fell silent.
+// the server fell silent. A connection taken from the cache has no connect
+// time, but it stood before the request was sent.
 const char* DescribeTimeout(CURL* easy) {
     curl_off_t connected = 0;
-    const bool known = curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK;
-    return known && connected == 0 ? httpfailure::ConnectTimedOut : httpfailure::NoDataFor60Seconds;
+    curl_off_t sent = 0;
+    const bool stood = (curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK && connected > 0) ||
+                       (curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &sent) == CURLE_OK && sent > 0);
+    return stood ? httpfailure::NoDataFor60Seconds : httpfailure::ConnectTimedOut;
 }
 
 std::string DescribeResult(HttpRequest* request) {

@@ -550,8 +550,8 @@ protected:
                                                 "': the server answered with HTTP status 404."};
             case Cause::RefusedConnection:
                 // Nothing listens on port 1 of the loopback address.
-                return {"http://127.0.0.1:1/repo",
-                        "Could not fetch '" + InfoUrl("http://127.0.0.1:1/repo") + "': could not connect to the server."};
+                return {"http://127.0.0.1:1/repo", "Could not fetch '" + InfoUrl("http://127.0.0.1:1/repo") +
+                                                       "': could not connect to the server."};
             case Cause::FtpUrl:
                 return {"ftp://127.0.0.1:" + port + "/" + repositoryName,
                         "Could not fetch '" + InfoUrl("ftp://127.0.0.1:" + port + "/" + repositoryName) +
@@ -600,8 +600,7 @@ protected:
                                  std::to_string(field.bytes.size()) + " bytes that the package lists."};
             case Cause::InfoFileOfAnotherPackage:
                 repository->PutInfo("Maps", repositorytest::PackageInfo("Units", {Readme}));
-                return {url,
-                        "The package-info file '" + InfoUrl(url) + "' describes package 'Units', not 'Maps'."};
+                return {url, "The package-info file '" + InfoUrl(url) + "' describes package 'Units', not 'Maps'."};
             case Cause::InfoFileOfNoPackage:
                 // An error page served with status 200.
                 repository->PutInfo("Maps", "<html><body>Not here</body></html>\n");
@@ -639,11 +638,10 @@ const char* const CauseNames[] = {"NotFound",
 
 INSTANTIATE_TEST_SUITE_P(Causes, DownloadFailureCauseTest,
                          ::testing::Values(Cause::NotFound, Cause::RefusedConnection, Cause::FtpUrl,
-                                           Cause::HttpsToAPlainServer, Cause::UntrustedCertificate,
-                                           Cause::EmptyUrl, Cause::CrcMismatch,
-                                           Cause::SizeMismatch, Cause::ShortBody, Cause::LengthBeyondTheListedSize,
-                                           Cause::BodyBeyondTheListedSize, Cause::InfoFileOfAnotherPackage,
-                                           Cause::InfoFileOfNoPackage),
+                                           Cause::HttpsToAPlainServer, Cause::UntrustedCertificate, Cause::EmptyUrl,
+                                           Cause::CrcMismatch, Cause::SizeMismatch, Cause::ShortBody,
+                                           Cause::LengthBeyondTheListedSize, Cause::BodyBeyondTheListedSize,
+                                           Cause::InfoFileOfAnotherPackage, Cause::InfoFileOfNoPackage),
                          [](const ::testing::TestParamInfo<Cause>& info) {
                              return std::string(CauseNames[static_cast<int>(info.param)]);
                          });

@@ -33,9 +33,9 @@ struct FaultUrls {
 
 struct FaultCase {
     const char* name;
-    const char* repositoryFault;  // a fault prefix for the whole repository, or null
-    const char* fileFault;        // a fault of the large content file alone, or null
-    int boundSeconds;             // the command must have ended by then
+    const char* repositoryFault;             // a fault prefix for the whole repository, or null
+    const char* fileFault;                   // a fault of the large content file alone, or null
+    int boundSeconds;                        // the command must have ended by then
     std::string (*cause)(const FaultUrls&);  // the line under the failure line
 };
 
