@@ -251,6 +251,24 @@ protected:
         }
     }
 
+    // A failed download says why in one line, mostly the store call that
+    // failed; what the end of the command reports (the index that could not
+    // be saved) follows with its own cause.
+    void ExpectOneCauseUnderTheFailureLine(const std::string& err) const {
+        const std::string failure = "Failed to download package 'Maps' from repository '" + Url + "'.\r\n";
+        const size_t at = err.find(failure);
+        if (at == std::string::npos) {
+            return;  // the command failed before it downloaded (the lock, the index)
+        }
+        const std::string after = err.substr(at + failure.size());
+        const size_t end = after.find("\r\n");
+        ASSERT_NE(end, std::string::npos) << "no cause under the failure line: " << err;
+        EXPECT_TRUE(end > 1 && after[end - 1] == '.') << "no cause under the failure line: " << err;
+        const std::string rest = after.substr(end + 2);
+        EXPECT_TRUE(rest.empty() || rest.rfind("Could not save the package index", 0) == 0)
+            << "more than one cause under the failure line: " << err;
+    }
+
     void ExpectOutcome(const ProgramResult& result) const {
         const FaultKind kind = GetParam().kind;
         const bool mustFail = kind == FaultKind::Force || kind == FaultKind::SyncFolder || kind == FaultKind::Lock;
@@ -261,6 +279,9 @@ protected:
         }
         EXPECT_EQ(result.exitCode, 1) << "out: " << result.out << "err: " << result.err;
         EXPECT_NE(result.err, "");
+        if (GetParam().command == Command::Download) {
+            ExpectOneCauseUnderTheFailureLine(result.err);
+        }
         const bool reported = !Report().empty() && result.out.find(Report()) != std::string::npos;
         // Uninstall reports the package gone once its index is on the disk,
         // and then fails for a cleanup it could not make durable: the report
