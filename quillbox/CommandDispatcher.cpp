@@ -1,6 +1,9 @@
 #include "quillbox/CommandDispatcher.h"
 
+#include <initializer_list>
+
 #include "foundation/StringClass.h"
+#include "foundation/Version.h"
 #include "quillbox/Commands.h"
 #include "quillbox/Console.h"
 
@@ -31,27 +34,49 @@ const CommandEntry Commands[] = {
     {"verify", 2, "", true, [](char**) { return RunVerify(); }},
 };
 
-void PrintHelp() {
-    PrintError("You specified an invalid or unknown command. Possible commands are:\r\n");
-    PrintError("\r\n");
-    PrintError("list\r\n");
-    PrintError("convert <mixFile> <version> <authorName>\r\n");
-    PrintError("install <packageName>\r\n");
-    PrintError("uninstall <packageName>\r\n");
-    PrintError("download <packageName> <repositoryUrl>\r\n");
-    PrintError("trust <repositoryUrl> <publicKeyFile>\r\n");
-    PrintError("verify\r\n");
-    PrintError("\r\n");
-    PrintError("See %s for detailed documentation.\r\n", "http://quillbox.example/r/quillbox");
-    PrintError("\r\n");
+// The help text goes to standard error after a word that is no command, and
+// to standard output when it was asked for.
+void PrintHelp(void (*print)(const char* format, ...)) {
+    print("You specified an invalid or unknown command. Possible commands are:\r\n");
+    print("\r\n");
+    print("list\r\n");
+    print("convert <mixFile> <version> <authorName>\r\n");
+    print("install <packageName>\r\n");
+    print("uninstall <packageName>\r\n");
+    print("download <packageName> <repositoryUrl>\r\n");
+    print("trust <repositoryUrl> <publicKeyFile>\r\n");
+    print("verify\r\n");
+    print("\r\n");
+    print("See %s for detailed documentation.\r\n", "http://quillbox.example/r/quillbox");
+    print("\r\n");
+}
+
+// The words every command-line tool answers: they print and touch no store.
+bool RunConvention(const char* word) {
+    for (const char* help : {"help", "-h", "--help"}) {
+        if (EqualsIgnoringAsciiCase(word, help)) {
+            PrintHelp(PrintOut);
+            return true;
+        }
+    }
+    for (const char* version : {"version", "--version"}) {
+        if (EqualsIgnoringAsciiCase(word, version)) {
+            PrintOut("Quillbox %s\r\n", ProgramVersion);
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
 
 int DispatchCommand(int argc, char** argv) {
     if (argc < 2) {
-        PrintHelp();
+        PrintHelp(PrintError);
         return Failed;
+    }
+    if (RunConvention(argv[1])) {
+        return 0;
     }
     for (const CommandEntry& command : Commands) {
         if (!EqualsIgnoringAsciiCase(argv[1], command.word)) {
@@ -66,6 +91,6 @@ int DispatchCommand(int argc, char** argv) {
         }
         return command.run(argv);
     }
-    PrintHelp();
+    PrintHelp(PrintError);
     return Failed;
 }
