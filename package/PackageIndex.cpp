@@ -85,7 +85,7 @@ bool PackageIndex::Save(const SimpleDynVecClass<Package*>& packages, StringClass
     if (Standing == State::Matching) {
         return true;
     }
-    if (Standing == State::Unreadable || Standing == State::SaveFailed || Standing == State::Unavailable) {
+    if (ReadOnly || Standing == State::Unreadable || Standing == State::SaveFailed || Standing == State::Unavailable) {
         return false;
     }
     MemoryFile contents;

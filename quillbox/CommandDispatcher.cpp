@@ -13,25 +13,29 @@ namespace {
 // for already there, ends with 0; anything that did not happen with 1.
 constexpr int Failed = 1;
 
+// What a command needs of the package index before it runs: nothing, to read
+// it, or to change it (which takes the store's lock).
+enum class IndexUse { None, Read, Change };
+
 struct CommandEntry {
     const char* word;
     int smallestArgumentCount;  // program name included
     const char* usage;
-    bool usesIndex;  // the package index must be readable before it runs
+    IndexUse index;
     int (*run)(char** argv);
 };
 
 const CommandEntry Commands[] = {
-    {"convert", 5, "Usage: convert <mixFile> <version> <authorName>\r\n", false,
+    {"convert", 5, "Usage: convert <mixFile> <version> <authorName>\r\n", IndexUse::None,
      [](char** argv) { return RunConvert(argv[2], argv[3], argv[4]); }},
-    {"list", 2, "", true, [](char**) { return RunList(); }},
-    {"install", 3, "Usage: install <packageName>\r\n", true, [](char** argv) { return RunInstall(argv[2]); }},
-    {"uninstall", 3, "Usage: uninstall <packageName>\r\n", true, [](char** argv) { return RunUninstall(argv[2]); }},
-    {"download", 4, "Usage: download <packageName> <repositoryUrl>\r\n", true,
+    {"list", 2, "", IndexUse::Read, [](char**) { return RunList(); }},
+    {"install", 3, "Usage: install <packageName>\r\n", IndexUse::Change, [](char** argv) { return RunInstall(argv[2]); }},
+    {"uninstall", 3, "Usage: uninstall <packageName>\r\n", IndexUse::Change, [](char** argv) { return RunUninstall(argv[2]); }},
+    {"download", 4, "Usage: download <packageName> <repositoryUrl>\r\n", IndexUse::Change,
      [](char** argv) { return RunDownload(argv[2], argv[3]); }},
-    {"trust", 4, "Usage: trust <repositoryUrl> <publicKeyFile>\r\n", false,
+    {"trust", 4, "Usage: trust <repositoryUrl> <publicKeyFile>\r\n", IndexUse::None,
      [](char** argv) { return RunTrust(argv[2], argv[3]); }},
-    {"verify", 2, "", true, [](char**) { return RunVerify(); }},
+    {"verify", 2, "", IndexUse::Change, [](char**) { return RunVerify(); }},
 };
 
 // The help text goes to standard error after a word that is no command, and
@@ -86,7 +90,7 @@ int DispatchCommand(int argc, char** argv) {
             PrintError("%s", command.usage);
             return Failed;
         }
-        if (command.usesIndex && !OpenPackageIndex()) {
+        if (command.index != IndexUse::None && !OpenPackageIndex(command.index == IndexUse::Change)) {
             return Failed;
         }
         return command.run(argv);

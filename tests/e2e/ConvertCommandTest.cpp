@@ -442,9 +442,7 @@ TEST_F(ConvertCommandTest, ProgramFolderWhoseNameHoldsABackslashOrASemicolonIsUs
         return testsupport::RunProgram(program, arguments, Folder.Path(), {"HOME=" + Folder.Path()});
     };
 
-    EXPECT_EQ(run({"list"}).out, "No packages are installed.\r\n");
     const std::string store = folder + "/Ironveil/Ironveil/mofs";
-    EXPECT_TRUE(Exists(store + "/packages.dat"));
     const ProgramResult converted = run({"convert", "Maps.mix", "1.0", "Jane Doe"});
     ExpectSuccess(converted);
     EXPECT_EQ(ReadFile(store + "/packages/" + InfoFileName("Maps")),

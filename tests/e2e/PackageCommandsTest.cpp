@@ -31,8 +31,8 @@ protected:
         Program = testsupport::CopyProgramInto(Folder.Path());
         const std::string programFolder = std::filesystem::canonical(Folder.Path()).string();
         Store = programFolder + "/Ironveil/Ironveil/mofs";
-        // The program keeps its own spelling of the store folder in messages.
-        IndexName = programFolder + "\\Ironveil\\Ironveil\\mofs/packages.dat";
+        // Messages spell the store's paths the platform's way.
+        IndexName = testsupport::NativeSpelling(Store + "/packages.dat");
     }
 
     ProgramResult Run(const std::vector<std::string>& arguments) {
@@ -56,13 +56,13 @@ protected:
     std::string IndexName;
 };
 
-TEST_F(PackageCommandsTest, ListOfAnEmptyStoreLeavesAnEmptyIndex) {
+// list only reads: it makes no store, index or lock file.
+TEST_F(PackageCommandsTest, ListOfAMissingStoreMakesNothing) {
     const ProgramResult result = Run({"list"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "No packages are installed.\r\n");
     EXPECT_EQ(result.err, "");
-    ASSERT_TRUE(Exists(StorePath("packages.dat")));
-    EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
+    EXPECT_FALSE(Exists(Folder / "Ironveil"));
 }
 
 TEST_F(PackageCommandsTest, InstalledPackageIsIndexedByteForByteAndListedAfterARestart) {
@@ -181,15 +181,25 @@ TEST_F(PackageCommandsTest, DamagedIndexIsKeptBeforeItIsReplaced) {
     for (const std::string& damaged : {cutSize, foreign}) {
         WriteFile(StorePath("packages.dat"), damaged);
         const std::string copy = copyNumber == 1 ? "packages.dat.damaged" : "packages.dat.damaged.2";
-        const ProgramResult first = Run({"list"});
+        // list holds no lock, so it says so and leaves the index to the next
+        // command that changes the store.
+        const ProgramResult list = Run({"list"});
+        EXPECT_EQ(list.exitCode, 0);
+        EXPECT_EQ(list.err, "The package index '" + IndexName + "' held data that could not be read; the next " +
+                                "command that changes the store keeps a copy of it.\r\n");
+        EXPECT_EQ(ReadFile(StorePath("packages.dat")), damaged);
+        EXPECT_FALSE(Exists(StorePath(copy)));
+
+        const ProgramResult first = Run({"uninstall", "Unknown"});
         EXPECT_EQ(first.exitCode, 0);
-        EXPECT_EQ(first.err, "The package index '" + IndexName + "' held data that could not be read; a copy of it " +
-                                 "was kept as '" + copyName + (copyNumber == 1 ? "" : ".2") + "'.\r\n");
+        EXPECT_EQ(first.err, "Could not find package to uninstall.\r\nThe package index '" + IndexName +
+                                 "' held data that could not be read; a copy of it was kept as '" + copyName +
+                                 (copyNumber == 1 ? "" : ".2") + "'.\r\n");
         EXPECT_EQ(ReadFile(StorePath(copy)), damaged);
         // What could be read is listed and is all the new index holds: a
         // second run sees a sound index, lists the same and keeps no copy.
         const ProgramResult second = Run({"list"});
-        EXPECT_EQ(second.out, first.out);
+        EXPECT_EQ(second.out, list.out);
         EXPECT_EQ(second.err, "");
         ++copyNumber;
     }
@@ -395,6 +405,26 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndI
     EXPECT_EQ(Run({"list"}).out, "The following packages are installed:\r\nA version 1 by x\r\n");
 }
 
+// list takes no lock, so a store the user may only read (a read-only file
+// system here) is listed all the same, and nothing is written to it.
+TEST_F(PackageCommandsTest, ListWorksOnAStoreThatCannotBeWritten) {
+    testsupport::SmallDisk disk(Store, 1024 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
+    }
+    PlaceInfo("A", PackageRecord("A", "1", "x"));
+    Install("A");
+    ASSERT_TRUE(disk.MakeReadOnly());
+
+    const ProgramResult list = Run({"list"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.out, "The following packages are installed:\r\nA version 1 by x\r\n");
+    EXPECT_EQ(list.err, "");
+    const ProgramResult install = Run({"install", "B"});
+    EXPECT_EQ(install.exitCode, 1);
+    EXPECT_EQ(install.err.substr(0, 33), "Could not use the package store '") << install.err;
+}
+
 // The POSIX backend finds the application-data folder through HOME; Windows
 // keeps it in the user's profile, which a test cannot move.
 #ifndef _WIN32
@@ -402,16 +432,16 @@ TEST_F(PackageCommandsTest, PathsIniCanMoveTheStoreToTheApplicationDataFolder) {
     WriteFile(Folder / "DATA/paths.ini", "[paths]\r\nUseIvoFolder=0\r\nFileBase=Arena\r\n");
     const std::string home = Folder / "home";
     const ProgramResult result =
-        testsupport::RunProgram(Program, {"list"}, Folder.Path(), {"HOME=" + home, "XDG_DATA_HOME"});
-    EXPECT_EQ(result.out, "No packages are installed.\r\n");
+        testsupport::RunProgram(Program, {"install", "Missing"}, Folder.Path(), {"HOME=" + home, "XDG_DATA_HOME"});
+    EXPECT_EQ(result.err, "Could not open file 'packages/" + InfoFileName("Missing") + "'.\r\n");
     EXPECT_TRUE(Exists(home + "/.local/share/Arena/Arena/mofs/packages.dat"));
     EXPECT_FALSE(Exists(Folder / "Arena"));
 }
 
 TEST_F(PackageCommandsTest, WithoutHomeTheProgramFolderHoldsTheStore) {
     WriteFile(Folder / "DATA/paths.ini", "[paths]\r\nUseIvoFolder=0\r\nFileBase=Arena\r\n");
-    const ProgramResult result = testsupport::RunProgram(Program, {"list"}, Folder.Path(), {"HOME"});
-    EXPECT_EQ(result.out, "No packages are installed.\r\n");
+    const ProgramResult result = testsupport::RunProgram(Program, {"install", "Missing"}, Folder.Path(), {"HOME"});
+    EXPECT_EQ(result.err, "Could not open file 'packages/" + InfoFileName("Missing") + "'.\r\n");
     EXPECT_TRUE(Exists(Folder / "Arena/Arena/mofs/packages.dat"));
 }
 #endif
