@@ -425,6 +425,44 @@ TEST_F(PackageCommandsTest, ListWorksOnAStoreThatCannotBeWritten) {
     EXPECT_EQ(install.err.substr(0, 33), "Could not use the package store '") << install.err;
 }
 
+// An installed program without a paths.ini, in a folder it cannot write (a
+// read-only file system here, which refuses root too), keeps its data in the
+// user's folders, as a paths.ini with its defaults gives them, and makes
+// nothing beside itself.
+TEST_F(PackageCommandsTest, ProgramInAFolderItCannotWriteUsesTheUserFolders) {
+    const std::string installed = Folder / "installed";
+    testsupport::SmallDisk disk(installed, 32 * 1024 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
+    }
+    const std::string program = testsupport::CopyProgramInto(installed);
+    ASSERT_TRUE(disk.MakeReadOnly());
+    const std::string home = Folder / "home";
+    const auto run = [&](const std::vector<std::string>& arguments) {
+        return testsupport::RunProgram(program, arguments, Folder.Path(),
+                                       {"HOME=" + home, "XDG_DATA_HOME", "XDG_CONFIG_HOME"});
+    };
+
+    const ProgramResult list = run({"list"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.out, "No packages are installed.\r\n");
+    EXPECT_EQ(list.err, "");
+    const ProgramResult convert = run({"convert", "Maps.mix", "1.0", "x"});
+    EXPECT_EQ(convert.exitCode, 1);
+#ifdef _WIN32
+    // The user's folders of Windows live in the profile, which a test cannot
+    // move: the cause line shows only that the program's folder is not used.
+    EXPECT_EQ(convert.err.rfind("Failed to open input file 'Maps.mix'.\r\nCould not open '", 0), 0u) << convert.err;
+    EXPECT_EQ(convert.err.find(testsupport::NativeSpelling(installed)), std::string::npos) << convert.err;
+#else
+    testsupport::ExpectStoreCause(convert.err, "Failed to open input file 'Maps.mix'.\r\n", "open",
+                                  home + "/Documents/Ironveil/FDS/Maps.mix");
+    EXPECT_EQ(run({"install", "Missing"}).exitCode, 1);
+    EXPECT_TRUE(Exists(home + "/.local/share/Ironveil/Ironveil/mofs/packages.dat"));
+#endif
+    EXPECT_FALSE(Exists(installed + "/Ironveil"));
+}
+
 // The POSIX backend finds the application-data folder through HOME; Windows
 // keeps it in the user's profile, which a test cannot move.
 #ifndef _WIN32
