@@ -11,6 +11,7 @@
 #include "package/DirectoryStructure.h"
 #include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
+#include "package/StoreFailure.h"
 #include "package/Package.h"
 #include "package/WholeFileRead.h"
 
@@ -24,14 +25,17 @@ constexpr int MostDamagedCopies = 9999;
 void PackageIndex::Load(SimpleDynVecClass<Package*>& packages) {
     const StringClass path = Layout.GetDatabasePath();
     FileClass* file = Store.GetFile(path);
+    const StringClass shown = QuotedPath(file->GetFileName());
     if (file->Open(FileClass::ReadOnly)) {
         if (!Read(*file, packages)) {
             Standing = State::Unreadable;
+            NoteStoreFailure(FormatString("read %s", shown.Peek()));
         }
         file->Close();
     } else if (Store.FileExists(path)) {
         // Only a missing index is an empty registry.
         Standing = State::Unreadable;
+        NoteStoreFailure(FormatString("open %s", shown.Peek()));
     }
     Store.ReturnFile(file);
 }

@@ -79,6 +79,16 @@ bool IsHeldByAnother(const Package& found, const char* packageName) {
     return true;
 }
 
+// A package-info file that is there but cannot be opened is a failure of the
+// store, whose cause the entry point prints; a missing one is not.
+void NoteUnopenedInfoFile(FlatFilesystem& store, const char* path, const FileClass& file) {
+    const int error = platform::LastErrorNumber();
+    if (store.FileExists(path)) {
+        platform::SetLastErrorNumber(error);
+        NoteStoreFailure(FormatString("open %s", QuotedPath(file.GetFileName()).Peek()));
+    }
+}
+
 }  // namespace
 
 // The package is registered only when its record names it, and reported as
@@ -99,6 +109,7 @@ int RunInstall(const char* packageName) {
     FileClass* file = store.GetFile(path);
     file->Open(FileClass::ReadOnly);
     if (!file->IsOpen()) {
+        NoteUnopenedInfoFile(store, path, *file);
         PrintError("Could not open file '%s'.\r\n", path.Peek());
         store.ReturnFile(file);
         return 1;

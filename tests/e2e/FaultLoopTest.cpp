@@ -19,6 +19,7 @@
 #include "download/PackageRepository.h"
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
+#include "support/StoreCause.h"
 #include "support/TestSupport.h"
 #include "support/faults/ArmedFaults.h"
 
@@ -251,6 +252,18 @@ protected:
         }
     }
 
+    // The last line says which call failed on which file of the store, spelled
+    // the platform's way, and the system's reason.
+    void ExpectCauseLine(const std::string& err) const {
+        const size_t start = err.rfind("\r\n", err.size() - 3);
+        const std::string cause = err.substr(start == std::string::npos ? 0 : start + 2);
+        EXPECT_EQ(cause.rfind("Could not ", 0), 0u) << err;
+        const size_t path = cause.find(" '" + testsupport::NativeSpelling(Store));
+        EXPECT_NE(path, std::string::npos) << err;
+        EXPECT_NE(cause.find(": ", path), std::string::npos) << err;
+        EXPECT_TRUE(cause.ends_with(".\r\n")) << err;
+    }
+
     void ExpectOutcome(const ProgramResult& result) const {
         const FaultKind kind = GetParam().kind;
         const bool mustFail = kind == FaultKind::Force || kind == FaultKind::SyncFolder || kind == FaultKind::Lock;
@@ -261,6 +274,9 @@ protected:
         }
         EXPECT_EQ(result.exitCode, 1) << "out: " << result.out << "err: " << result.err;
         EXPECT_NE(result.err, "");
+        if (GetParam().command == Command::Install || GetParam().command == Command::Uninstall) {
+            ExpectCauseLine(result.err);
+        }
         const bool reported = !Report().empty() && result.out.find(Report()) != std::string::npos;
         // Uninstall reports the package gone once its index is on the disk,
         // and then fails for a cleanup it could not make durable: the report

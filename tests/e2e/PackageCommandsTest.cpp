@@ -116,6 +116,12 @@ TEST_F(PackageCommandsTest, InstallWithoutPackageInfoFileNamesTheStorePathAndMak
     EXPECT_EQ(result.err, "Could not open file 'packages/" + InfoFileName("Missing") + "'.\r\n");
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
     EXPECT_FALSE(Exists(StorePath("packages")));
+
+    // One that is there but cannot be opened is a failure of the store: the
+    // line under the message says which file and why.
+    testsupport::MakeFolders(StorePath("packages/" + InfoFileName("Missing")));
+    testsupport::ExpectStoreCause(Run({"install", "Missing"}).err, result.err, "open",
+                                  StorePath("packages/" + InfoFileName("Missing")));
 }
 
 TEST_F(PackageCommandsTest, UninstallOfAnUnknownNameChangesNothing) {
@@ -217,7 +223,8 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeReadStopsTheCommand) {
         const ProgramResult result = Run(command);
         EXPECT_EQ(result.exitCode, 1) << command[0];
         EXPECT_EQ(result.out, "") << command[0];
-        EXPECT_EQ(result.err, "Could not read the package index '" + IndexName + "'.\r\n") << command[0];
+        testsupport::ExpectStoreCause(result.err, "Could not read the package index '" + IndexName + "'.\r\n", "open",
+                                      StorePath("packages.dat"));
     }
     EXPECT_EQ(ListFolder(Store), (std::vector<std::string>{".packages.lock", "packages", "packages.dat"}));
 }
@@ -251,7 +258,8 @@ TEST_F(PackageCommandsTest, UninstallKeepsTheFilesThatPackageInfoFilesInTheStore
     const ProgramResult blocked = Run({"uninstall", "Other"});
     EXPECT_EQ(blocked.exitCode, 1);
     EXPECT_EQ(blocked.out, "Package 'Other' is now uninstalled.\r\n");
-    EXPECT_EQ(blocked.err, "Could not read 'packages/0badf11e.kpi', so no content file was deleted.\r\n");
+    testsupport::ExpectStoreCause(blocked.err, "Could not read 'packages/0badf11e.kpi', so no content file was deleted.\r\n",
+                                  "open", StorePath("packages/0badf11e.kpi"));
     EXPECT_EQ(ListFolder(StorePath("files")),
               (std::vector<std::string>{"00000011.shared.ini", "00000022.maps.dds", "00000033.other.ini"}));
 
