@@ -11,8 +11,8 @@
 #include "package/DirectoryStructure.h"
 #include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
-#include "package/StoreFailure.h"
 #include "package/Package.h"
+#include "package/StoreFailure.h"
 #include "package/WholeFileRead.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include "file/MemoryFile.h"
 #include "foundation/StringClass.h"
 #include "package/DirectoryStructure.h"
-#include "package/StoreFailure.h"
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
+#include "package/StoreFailure.h"
 #include "package/WholeFileRead.h"
 
 InfoFileRead ReadPackageInfoFile(Filesystem& store, const char* path, std::unique_ptr<Package>& package) {

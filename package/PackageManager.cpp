@@ -38,9 +38,7 @@ PackageManager::~PackageManager() {
 
 PackageManager& PackageManager::GetInstance() { return Instance != nullptr ? *Instance : CreateInstance(true); }
 
-PackageManager& PackageManager::GetReaderInstance() {
-    return Instance != nullptr ? *Instance : CreateInstance(false);
-}
+PackageManager& PackageManager::GetReaderInstance() { return Instance != nullptr ? *Instance : CreateInstance(false); }
 
 PackageManager& PackageManager::CreateInstance(bool locked) {
     static bool exitHandlerRegistered = false;

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <initializer_list>
 #include <fstream>
+#include <initializer_list>
 #include <vector>
 
 namespace platform {

@@ -60,8 +60,8 @@ namespace {
 // The folder is the other one, or lies below it; letter case does not count.
 bool IsWithin(const std::string& folder, const std::string& other) {
     if (other.empty() || folder.size() < other.size() ||
-        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, folder.c_str(), static_cast<int>(other.size()),
-                       other.c_str(), static_cast<int>(other.size())) != CSTR_EQUAL) {
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, folder.c_str(), static_cast<int>(other.size()), other.c_str(),
+                       static_cast<int>(other.size())) != CSTR_EQUAL) {
         return false;
     }
     return folder.size() == other.size() || folder[other.size()] == '\\' || other.back() == '\\';

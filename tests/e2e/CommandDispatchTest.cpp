@@ -53,7 +53,8 @@ TEST_P(CommandDispatchTest, PrintsTheExpectedTextOnStandardErrorAndExitsWithOne)
 INSTANTIATE_TEST_SUITE_P(
     HelpAndUsage, CommandDispatchTest,
     ::testing::Values(DispatchCase{{}, HelpText}, DispatchCase{{"installs"}, HelpText}, DispatchCase{{"lis"}, HelpText},
-                      DispatchCase{{""}, HelpText}, DispatchCase{{"--helps"}, HelpText}, DispatchCase{{"-v"}, HelpText}, DispatchCase{{"install"}, "Usage: install <packageName>\r\n"},
+                      DispatchCase{{""}, HelpText}, DispatchCase{{"--helps"}, HelpText}, DispatchCase{{"-v"}, HelpText},
+                      DispatchCase{{"install"}, "Usage: install <packageName>\r\n"},
                       DispatchCase{{"INSTALL"}, "Usage: install <packageName>\r\n"},
                       DispatchCase{{"UnInstall"}, "Usage: uninstall <packageName>\r\n"},
                       DispatchCase{{"download", "Maps"}, "Usage: download <packageName> <repositoryUrl>\r\n"},

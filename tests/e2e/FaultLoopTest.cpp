@@ -59,8 +59,10 @@ bool MustMake(Command command, FaultKind kind) {
     switch (kind) {
         case FaultKind::Open:
         case FaultKind::SyncFolder:
-        case FaultKind::Lock:
             return true;
+        case FaultKind::Lock:
+            // list reads the index without the lock.
+            return command != Command::List;
         case FaultKind::Write:
         case FaultKind::Rename:
         case FaultKind::Force:

@@ -258,8 +258,9 @@ TEST_F(PackageCommandsTest, UninstallKeepsTheFilesThatPackageInfoFilesInTheStore
     const ProgramResult blocked = Run({"uninstall", "Other"});
     EXPECT_EQ(blocked.exitCode, 1);
     EXPECT_EQ(blocked.out, "Package 'Other' is now uninstalled.\r\n");
-    testsupport::ExpectStoreCause(blocked.err, "Could not read 'packages/0badf11e.kpi', so no content file was deleted.\r\n",
-                                  "open", StorePath("packages/0badf11e.kpi"));
+    testsupport::ExpectStoreCause(blocked.err,
+                                  "Could not read 'packages/0badf11e.kpi', so no content file was deleted.\r\n", "open",
+                                  StorePath("packages/0badf11e.kpi"));
     EXPECT_EQ(ListFolder(StorePath("files")),
               (std::vector<std::string>{"00000011.shared.ini", "00000022.maps.dds", "00000033.other.ini"}));
 

@@ -48,7 +48,8 @@ bool SmallDisk::Fill(const std::string& fillerPath, long leaveBytes) {
 }
 
 bool SmallDisk::MakeReadOnly() {
-    return Mounted && mount("tmpfs", Folder.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) == 0;
+    return Mounted &&
+           mount("tmpfs", Folder.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) == 0;
 }
 
 long SmallDisk::FreeBytes() const {
