@@ -51,6 +51,7 @@ DataPathSettings ReadDataPathSettings(FileFactoryClass* factory) {
         settings.fileBase = document.GetString("FileBase", "Ironveil");
         settings.fileFds = document.GetString("FileFDS", "FDS");
         settings.useProgramFolder = IsTrueSetting(document.GetString("UseIvoFolder", nullptr));
+        settings.fromFile = true;
         file->Close();
     }
     document.Clear();
@@ -60,8 +61,11 @@ DataPathSettings ReadDataPathSettings(FileFactoryClass* factory) {
 
 void ComposeDataPaths(const DataPathSettings& settings, const DataPathBases& bases, StringClass& gameFilesPath,
                       StringClass& storeBasePath) {
-    const bool useDocuments = !settings.useProgramFolder && bases.documentsFolder != nullptr;
-    const bool useApplicationData = !settings.useProgramFolder && bases.applicationDataFolder != nullptr;
+    // An installed program's folder is no place for data; a paths.ini that
+    // asks for it still has it.
+    const bool useProgramFolder = settings.useProgramFolder && (settings.fromFile || bases.programFolderHoldsData);
+    const bool useDocuments = !useProgramFolder && bases.documentsFolder != nullptr;
+    const bool useApplicationData = !useProgramFolder && bases.applicationDataFolder != nullptr;
     gameFilesPath =
         JoinFolders(useDocuments ? bases.documentsFolder : bases.programFolder, settings.fileBase, settings.fileFds);
     storeBasePath = JoinFolders(useApplicationData ? bases.applicationDataFolder : bases.programFolder,
@@ -76,6 +80,7 @@ void DiscoverDataPaths() {
     std::string applicationDataFolder;
     DataPathBases bases;
     bases.programFolder = programFolder.c_str();
+    bases.programFolderHoldsData = settings.fromFile || platform::MayHoldDataFolders(programFolder);
     if (platform::GetDocumentsFolder(documentsFolder)) {
         bases.documentsFolder = documentsFolder.c_str();
     }

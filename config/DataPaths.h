@@ -20,6 +20,7 @@ struct DataPathSettings {
     StringClass fileBase = "Ironveil";
     StringClass fileFds = "FDS";
     bool useProgramFolder = true;
+    bool fromFile = false;  // a paths.ini was read
 };
 
 // Reads "paths.ini" through the factory (which may be null: no file).
@@ -33,6 +34,10 @@ bool IsTrueSetting(const char* value);
 // failed is null, and the program folder is used in its place.
 struct DataPathBases {
     const char* programFolder = "";
+    // False when the program folder is a system program folder or cannot be
+    // written: without a paths.ini the user's folders are then the bases, as
+    // a paths.ini with its defaults gives them.
+    bool programFolderHoldsData = true;
     const char* documentsFolder = nullptr;
     const char* applicationDataFolder = nullptr;
 };

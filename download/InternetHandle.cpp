@@ -1,6 +1,7 @@
 #include "download/InternetHandle.h"
 
 #include "foundation/StringClass.h"
+#include "foundation/Version.h"
 #include "platform/HttpClient.h"
 
 namespace {
@@ -49,6 +50,6 @@ platform::HttpSession* GetInternetHandle() {
 }
 
 const char* GetVersionString() {
-    static const StringClass version = FormatString("%.2f.unofficial-%s", 4.0, "20111208");
+    static const StringClass version = FormatString("%s.unofficial-%s", ProgramVersion, "20111208");
     return version;
 }

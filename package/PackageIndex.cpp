@@ -12,6 +12,7 @@
 #include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
+#include "package/StoreFailure.h"
 #include "package/WholeFileRead.h"
 
 namespace {
@@ -24,14 +25,17 @@ constexpr int MostDamagedCopies = 9999;
 void PackageIndex::Load(SimpleDynVecClass<Package*>& packages) {
     const StringClass path = Layout.GetDatabasePath();
     FileClass* file = Store.GetFile(path);
+    const StringClass shown = QuotedPath(file->GetFileName());
     if (file->Open(FileClass::ReadOnly)) {
         if (!Read(*file, packages)) {
             Standing = State::Unreadable;
+            NoteStoreFailure(FormatString("read %s", shown.Peek()));
         }
         file->Close();
     } else if (Store.FileExists(path)) {
         // Only a missing index is an empty registry.
         Standing = State::Unreadable;
+        NoteStoreFailure(FormatString("open %s", shown.Peek()));
     }
     Store.ReturnFile(file);
 }
@@ -85,7 +89,7 @@ bool PackageIndex::Save(const SimpleDynVecClass<Package*>& packages, StringClass
     if (Standing == State::Matching) {
         return true;
     }
-    if (Standing == State::Unreadable || Standing == State::SaveFailed || Standing == State::Unavailable) {
+    if (ReadOnly || Standing == State::Unreadable || Standing == State::SaveFailed || Standing == State::Unavailable) {
         return false;
     }
     MemoryFile contents;

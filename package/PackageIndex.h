@@ -34,10 +34,14 @@ public:
     // The store could not be made, synced or locked: the index is never read
     // or written.
     void NoteStoreUnavailable() { Standing = State::Unavailable; }
+    // The index is read without the store's lock: it is never written.
+    void NoteReadOnly() { ReadOnly = true; }
     bool CouldRead() const { return Standing != State::Unreadable; }
     bool CouldUseStore() const { return Standing != State::Unavailable; }
+    // True when it was read but holds bytes the packages do not give back.
+    bool IsDamaged() const { return Standing == State::Damaged; }
     // True when the index is never to be written, so there is nothing to save.
-    bool IsNeverWritten() const { return !CouldRead() || !CouldUseStore(); }
+    bool IsNeverWritten() const { return ReadOnly || !CouldRead() || !CouldUseStore(); }
     // True after a failed save: the index stays as it was for the rest of the run.
     bool HasFailedSave() const { return Standing == State::SaveFailed; }
 
@@ -64,4 +68,5 @@ private:
     // The bytes of the index as the last load or save left it on disk.
     std::string LoadedBytes;
     State Standing = State::Absent;
+    bool ReadOnly = false;
 };

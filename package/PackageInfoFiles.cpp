@@ -12,6 +12,7 @@
 #include "package/DirectoryStructure.h"
 #include "package/FlatFilesystem.h"
 #include "package/Package.h"
+#include "package/StoreFailure.h"
 #include "package/WholeFileRead.h"
 
 InfoFileRead ReadPackageInfoFile(Filesystem& store, const char* path, std::unique_ptr<Package>& package) {
@@ -20,7 +21,11 @@ InfoFileRead ReadPackageInfoFile(Filesystem& store, const char* path, std::uniqu
     }
     FileClass* file = store.GetFile(path);
     std::string bytes;
-    const bool readable = file->Open(FileClass::ReadOnly) && ReadWholeFile(*file, bytes);
+    const bool opened = file->Open(FileClass::ReadOnly);
+    const bool readable = opened && ReadWholeFile(*file, bytes);
+    if (!readable) {
+        NoteStoreFailure(FormatString("%s %s", opened ? "read" : "open", QuotedPath(file->GetFileName()).Peek()));
+    }
     store.ReturnFile(file);
     if (!readable) {
         return InfoFileRead::Unreadable;
@@ -42,6 +47,9 @@ bool VisitPackageInfoFiles(Filesystem& store, DirectoryStructure& layout,
         if (!store.FileExists(folder)) {
             return true;
         }
+        FileClass* named = store.GetFile(folder);
+        NoteStoreFailure(FormatString("list the folder %s", QuotedPath(named->GetFileName()).Peek()));
+        store.ReturnFile(named);
         unreadable = folder;
         return false;
     }

@@ -36,21 +36,31 @@ PackageManager::~PackageManager() {
     }
 }
 
-PackageManager& PackageManager::GetInstance() {
+PackageManager& PackageManager::GetInstance() { return Instance != nullptr ? *Instance : CreateInstance(true); }
+
+PackageManager& PackageManager::GetReaderInstance() { return Instance != nullptr ? *Instance : CreateInstance(false); }
+
+PackageManager& PackageManager::CreateInstance(bool locked) {
     static bool exitHandlerRegistered = false;
-    if (Instance == nullptr) {
-        FlatFilesystem& store = GetStoreFilesystem();
-        Instance = new PackageManager(store, GetDirectoryStructure());
-        if (LockStore(store, Instance->StoreLock)) {
-            Instance->Load();
-        } else {
+    FlatFilesystem& store = GetStoreFilesystem();
+    Instance = new PackageManager(store, GetDirectoryStructure());
+    if (!locked) {
+        Instance->Index.NoteReadOnly();
+        Instance->Load();
+        // Read first, then synced: an index that a stopped program renamed
+        // into place without syncing is made durable before it is reported.
+        if (Instance->CouldReadIndex() && !SyncNamesOf(store, "")) {
             Instance->Index.NoteStoreUnavailable();
         }
-        // Registered after the store filesystem exists, so it runs before that
-        // is destroyed.
-        if (!exitHandlerRegistered) {
-            exitHandlerRegistered = std::atexit(ReleaseInstanceAtExit) == 0;
-        }
+    } else if (LockStore(store, Instance->StoreLock)) {
+        Instance->Load();
+    } else {
+        Instance->Index.NoteStoreUnavailable();
+    }
+    // Registered after the store filesystem exists, so it runs before that
+    // is destroyed.
+    if (!exitHandlerRegistered) {
+        exitHandlerRegistered = std::atexit(ReleaseInstanceAtExit) == 0;
     }
     return *Instance;
 }

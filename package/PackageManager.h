@@ -38,6 +38,13 @@ public:
     // It holds the store's lock from before the load until after the last
     // save, so two programs on one store never lose each other's changes.
     static PackageManager& GetInstance();
+    // The process-wide manager of a command that only reads the index: it
+    // takes no lock, so it never waits for another program and works on a
+    // store it cannot write, and it never writes. The index is replaced whole,
+    // so it reads the one the last finished save left; the store folder is
+    // synced after the read, so that what is reported from it is durable.
+    // GetInstance hands out the same manager afterwards.
+    static PackageManager& GetReaderInstance();
     // Called once when GetInstance must wait for another program holding the
     // store's lock, before it waits; the front end tells the user with it.
     static void SetWaitNotice(void (*notice)());
@@ -67,6 +74,9 @@ public:
     // False when the store could not be made, synced or locked before the
     // load: the manager then holds nothing and never writes the index.
     bool CouldUseStore() const { return Index.CouldUseStore(); }
+    // True when the index was read but holds bytes that the packages read
+    // from it do not give back; the first save keeps a copy of it.
+    bool HasDamagedIndex() const { return Index.IsDamaged(); }
     // Writes the index so that it is replaced whole or not at all; false when
     // it could not be written, and the old index is then left as it was. An
     // index that already holds exactly these bytes is left untouched. The
@@ -117,6 +127,7 @@ public:
     bool RemovePackageFiles(const char* name, StringClass& unreadable);
 
 private:
+    static PackageManager& CreateInstance(bool locked);
     bool ListUnusedFiles(std::vector<std::string>& names, StringClass& unreadable);
 
     FlatFilesystem& Store;

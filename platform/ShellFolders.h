@@ -12,6 +12,15 @@ namespace platform {
 // trailing separator ("" for the root folder).
 std::string GetProgramFolder();
 
+// True when the folder is one of the system's program folders (on Linux
+// /usr, /bin, /sbin, /opt and the folders below them; on Windows the Program
+// Files folders and those below them): no program makes data folders there.
+bool IsSystemProgramFolder(const std::string& folder);
+
+// True when the program's own folder may hold its data folders: it is no
+// system program folder and the user can write to it.
+bool MayHoldDataFolders(const std::string& programFolder);
+
 // The user's Documents folder; false when the lookup failed.
 bool GetDocumentsFolder(std::string& folder);
 

@@ -10,9 +10,10 @@ int RunConvert(const char* mixFile, const char* version, const char* authorName)
 int RunTrust(const char* repositoryUrl, const char* publicKeyFile);
 int RunVerify();
 
-// Loads the package index for a command that uses it; false, after saying so
-// on standard error, when the index exists but cannot be read.
-bool OpenPackageIndex();
+// Loads the package index for a command that uses it, under the store's lock
+// for one that changes the store; false, after saying so on standard error,
+// when the index exists but cannot be read or the store cannot be used.
+bool OpenPackageIndex(bool toChange);
 
 // Saves the package index when a command used the package store; false, after
 // saying so on standard error, when a save of this run failed. The entry point

@@ -66,6 +66,7 @@ public:
 
 private:
     bool OpenArchiveFile();
+    void TellUnopenedArchive();
     bool HoldsOwnIdentifier();
     bool ConvertMembers(const DynamicVectorClass<StringClass>& names);
     bool ReadContentFolder();
@@ -103,7 +104,7 @@ private:
 
 ConvertResult MixConversion::Run() {
     if (!archive.IsValid) {
-        PrintError("Failed to open input file '%s'.\r\n", archiveName);
+        TellUnopenedArchive();
         return ConvertResult::ArchiveUnreadable;
     }
     // Without its whole name table the archive's members are not known, and
@@ -125,7 +126,7 @@ ConvertResult MixConversion::Run() {
         return ConvertResult::NameTaken;
     }
     if (names.Count() > 0 && !OpenArchiveFile()) {
-        PrintError("Failed to open input file '%s'.\r\n", archiveName);
+        TellUnopenedArchive();
         return ConvertResult::Abandoned;
     }
     contents.emplace(store, contentFolder);
@@ -204,6 +205,23 @@ bool MixConversion::OpenArchiveFile() {
     }
     archiveSize = archiveFile->Size();
     return archiveSize >= 0;
+}
+
+// The archive as typed, and under it the file the program looked at (a
+// relative name is looked for in the game-files folder) and why it was not
+// used: the system's reason, or its bytes.
+void MixConversion::TellUnopenedArchive() {
+    PrintError("Failed to open input file '%s'.\r\n", archiveName);
+    FileClass* file = factory.GetFile(archiveName);
+    const StringClass path = QuotedPath(file->GetFileName());
+    const bool opened = file->Open(FileClass::ReadOnly);
+    const int error = platform::LastErrorNumber();
+    factory.ReturnFile(file);
+    if (opened) {
+        PrintError("The file %s is not a whole MIX1 archive.\r\n", path.Peek());
+    } else {
+        PrintError("Could not open %s: %s.\r\n", path.Peek(), platform::DescribeError(error).c_str());
+    }
 }
 
 // False when the conversion must be abandoned. A name that the index does not

@@ -17,6 +17,10 @@ namespace {
 // A record's texts come from the repository: a control byte would reach the
 // terminal as a command (an escape sequence, a carriage return that hides
 // the line), so it is shown as \xNN. Every other byte is kept as it is.
+StringClass FullIndexPath() {
+    return QuotedPath(GetStoreFilesystem().GetFullPath(GetDirectoryStructure().GetDatabasePath()));
+}
+
 StringClass Printable(const StringClass& text) {
     StringClass shown;
     for (const char* at = text.Peek(); *at != 0; ++at) {
@@ -32,17 +36,33 @@ StringClass Printable(const StringClass& text) {
 
 }  // namespace
 
-int RunList() {
-    PackageManager& manager = PackageManager::GetInstance();
+namespace {
+
+void PrintPackages(const PackageManager& manager) {
     if (manager.GetPackageCount() == 0) {
         PrintOut("No packages are installed.\r\n");
-        return 0;
+        return;
     }
     PrintOut("The following packages are installed:\r\n");
     for (int index = 0; index < manager.GetPackageCount(); ++index) {
         const Package& package = *manager.GetPackage(index);
         PrintOut("%s version %s by %s\r\n", Printable(package.GetName()).Peek(), Printable(package.GetVersion()).Peek(),
                  Printable(package.GetAuthor()).Peek());
+    }
+}
+
+}  // namespace
+
+// list holds no lock, so it writes nothing: a damaged index is kept and
+// replaced by the next command that changes the store.
+int RunList() {
+    const PackageManager& manager = PackageManager::GetReaderInstance();
+    PrintPackages(manager);
+    if (manager.HasDamagedIndex()) {
+        PrintError(
+            "The package index %s held data that could not be read; the next command that changes the store "
+            "keeps a copy of it.\r\n",
+            FullIndexPath().Peek());
     }
     return 0;
 }
@@ -57,6 +77,16 @@ bool IsHeldByAnother(const Package& found, const char* packageName) {
     }
     PrintError("%s\r\n", DescribeHeldIdentifier(packageName, found.GetName()).Peek());
     return true;
+}
+
+// A package-info file that is there but cannot be opened is a failure of the
+// store, whose cause the entry point prints; a missing one is not.
+void NoteUnopenedInfoFile(FlatFilesystem& store, const char* path, const FileClass& file) {
+    const int error = platform::LastErrorNumber();
+    if (store.FileExists(path)) {
+        platform::SetLastErrorNumber(error);
+        NoteStoreFailure(FormatString("open %s", QuotedPath(file.GetFileName()).Peek()));
+    }
 }
 
 }  // namespace
@@ -79,6 +109,7 @@ int RunInstall(const char* packageName) {
     FileClass* file = store.GetFile(path);
     file->Open(FileClass::ReadOnly);
     if (!file->IsOpen()) {
+        NoteUnopenedInfoFile(store, path, *file);
         PrintError("Could not open file '%s'.\r\n", path.Peek());
         store.ReturnFile(file);
         return 1;
@@ -143,18 +174,12 @@ void AnnounceWaitForStore() { PrintError("Waiting for another Quillbox using the
 
 void AnnounceDamagedIndex(const char* indexPath, const char* copyPath) {
     FlatFilesystem& store = GetStoreFilesystem();
-    PrintError("The package index '%s' held data that could not be read; a copy of it was kept as '%s'.\r\n",
-               store.GetFullPath(indexPath).Peek(), store.GetFullPath(copyPath).Peek());
+    PrintError("The package index %s held data that could not be read; a copy of it was kept as %s.\r\n",
+               QuotedPath(store.GetFullPath(indexPath)).Peek(), QuotedPath(store.GetFullPath(copyPath)).Peek());
 }
 
-namespace {
-
-StringClass FullIndexPath() { return GetStoreFilesystem().GetFullPath(GetDirectoryStructure().GetDatabasePath()); }
-
-}  // namespace
-
-bool OpenPackageIndex() {
-    const PackageManager& manager = PackageManager::GetInstance();
+bool OpenPackageIndex(bool toChange) {
+    const PackageManager& manager = toChange ? PackageManager::GetInstance() : PackageManager::GetReaderInstance();
     if (!manager.CouldUseStore()) {
         PrintError("Could not use the package store '%s'.\r\n",
                    platform::NativePathText(GetStoreFilesystem().GetRoot()).c_str());
@@ -163,7 +188,7 @@ bool OpenPackageIndex() {
     if (manager.CouldReadIndex()) {
         return true;
     }
-    PrintError("Could not read the package index '%s'.\r\n", FullIndexPath().Peek());
+    PrintError("Could not read the package index %s.\r\n", FullIndexPath().Peek());
     return false;
 }
 
@@ -171,7 +196,7 @@ bool FinishPackageStore() {
     if (PackageManager::ReleaseInstance()) {
         return true;
     }
-    PrintError("Could not save the package index '%s'.\r\n", FullIndexPath().Peek());
+    PrintError("Could not save the package index %s.\r\n", FullIndexPath().Peek());
     return false;
 }
 

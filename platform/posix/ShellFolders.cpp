@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <vector>
 
 namespace platform {
@@ -107,6 +108,23 @@ std::string GetProgramFolder() {
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+bool IsSystemProgramFolder(const std::string& folder) {
+    for (const std::string system : {"/usr", "/bin", "/sbin", "/opt"}) {
+        if (folder.compare(0, system.size(), system) == 0 &&
+            (folder.size() == system.size() || folder[system.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Root may write to /usr/bin, so the folder's place decides first; a
+// read-only file system refuses even root.
+bool MayHoldDataFolders(const std::string& programFolder) {
+    const std::string folder = programFolder.empty() ? std::string("/") : programFolder;
+    return !IsSystemProgramFolder(folder) && access(folder.c_str(), W_OK) == 0;
 }
 
 bool GetDocumentsFolder(std::string& folder) {

@@ -61,6 +61,26 @@ TEST(DataPathsTest, EachPathFallsBackToTheProgramFolderByItself) {
     EXPECT_EQ(Compose("B", false, "/docs", nullptr).storeBase, "C:\\Game\\B\\B\\");
 }
 
+// An installed program's folder (a system program folder, or one the user
+// cannot write) gives way to the user's folders unless a paths.ini asks for it.
+TEST(DataPathsTest, AProgramFolderThatCannotHoldDataGivesWayToTheUserFoldersWithoutAPathsIni) {
+    DataPathBases bases;
+    bases.programFolder = "/usr/bin";
+    bases.programFolderHoldsData = false;
+    bases.documentsFolder = "/home/ann/Documents";
+    bases.applicationDataFolder = "/home/ann/.local/share";
+    StringClass gameFiles;
+    StringClass storeBase;
+    ComposeDataPaths(DataPathSettings(), bases, gameFiles, storeBase);
+    EXPECT_STREQ(gameFiles, "/home/ann/Documents\\Ironveil\\FDS\\");
+    EXPECT_STREQ(storeBase, "/home/ann/.local/share\\Ironveil\\Ironveil\\");
+
+    DataPathSettings asked;
+    asked.fromFile = true;
+    ComposeDataPaths(asked, bases, gameFiles, storeBase);
+    EXPECT_STREQ(storeBase, "/usr/bin\\Ironveil\\Ironveil\\");
+}
+
 TEST(DataPathsTest, LongPathsAreComposedWhole) {
     const std::string longName(600, 'n');
     const ComposedPaths paths = Compose(longName.c_str(), true, nullptr, nullptr);
@@ -88,6 +108,7 @@ TEST_P(DataPathSettingsTest, ReadsTheKeysOrTheirDefaults) {
     EXPECT_STREQ(settings.fileBase, GetParam().fileBase) << GetParam().description;
     EXPECT_STREQ(settings.fileFds, GetParam().fileFds) << GetParam().description;
     EXPECT_EQ(settings.useProgramFolder, GetParam().useProgramFolder) << GetParam().description;
+    EXPECT_EQ(settings.fromFile, GetParam().iniText != nullptr) << GetParam().description;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -182,6 +203,19 @@ TEST_F(ShellFoldersTest, LookupFailsWithoutHome) {
     EXPECT_FALSE(platform::GetDocumentsFolder(folder));
     EXPECT_FALSE(platform::GetApplicationDataFolder(folder));
     EXPECT_EQ(folder, "unchanged");
+}
+
+TEST(ProgramFolderTest, SystemProgramFoldersAreTheSystemsOwnTrees) {
+    for (const char* folder : {"/usr", "/usr/bin", "/usr/local/games", "/bin", "/sbin", "/opt", "/opt/game"}) {
+        EXPECT_TRUE(platform::IsSystemProgramFolder(folder)) << folder;
+        EXPECT_FALSE(platform::MayHoldDataFolders(folder)) << folder;
+    }
+    for (const char* folder : {"/usr2", "/optional", "/home/ann/bin", "/srv/usr/bin", ""}) {
+        EXPECT_FALSE(platform::IsSystemProgramFolder(folder)) << folder;
+    }
+    TempDir writable;
+    EXPECT_TRUE(platform::MayHoldDataFolders(writable.Path()));
+    EXPECT_FALSE(platform::MayHoldDataFolders(writable.Path() + "/missing"));
 }
 
 TEST(ProgramFolderTest, IsTheResolvedFolderOfTheRunningProgram) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <ostream>
 
 #include "support/TestSupport.h"
@@ -52,11 +53,31 @@ TEST_P(CommandDispatchTest, PrintsTheExpectedTextOnStandardErrorAndExitsWithOne)
 INSTANTIATE_TEST_SUITE_P(
     HelpAndUsage, CommandDispatchTest,
     ::testing::Values(DispatchCase{{}, HelpText}, DispatchCase{{"installs"}, HelpText}, DispatchCase{{"lis"}, HelpText},
-                      DispatchCase{{""}, HelpText}, DispatchCase{{"install"}, "Usage: install <packageName>\r\n"},
+                      DispatchCase{{""}, HelpText}, DispatchCase{{"--helps"}, HelpText}, DispatchCase{{"-v"}, HelpText},
+                      DispatchCase{{"install"}, "Usage: install <packageName>\r\n"},
                       DispatchCase{{"INSTALL"}, "Usage: install <packageName>\r\n"},
                       DispatchCase{{"UnInstall"}, "Usage: uninstall <packageName>\r\n"},
                       DispatchCase{{"download", "Maps"}, "Usage: download <packageName> <repositoryUrl>\r\n"},
                       DispatchCase{{"convert", "a.mix", "1.0"}, "Usage: convert <mixFile> <version> <authorName>\r\n"},
                       DispatchCase{{"CONVERT"}, "Usage: convert <mixFile> <version> <authorName>\r\n"}));
+
+// The conventions of command-line tools: asked for, help and the version are
+// answers on standard output with exit code 0, and touch no store.
+TEST(CommandConventionsTest, HelpAndVersionPrintOnStandardOutputAndExitWithZero) {
+    TempDir folder;
+    for (const char* word : {"help", "HELP", "-h", "--help", "--Help"}) {
+        const auto result = RunProgram(QUILLBOX_EXE, {word, "extra"}, folder.Path());
+        EXPECT_EQ(result.exitCode, 0) << word;
+        EXPECT_EQ(result.out, HelpText) << word;
+        EXPECT_EQ(result.err, "") << word;
+    }
+    for (const char* word : {"version", "--version", "VERSION"}) {
+        const auto result = RunProgram(QUILLBOX_EXE, {word}, folder.Path());
+        EXPECT_EQ(result.exitCode, 0) << word;
+        EXPECT_EQ(result.out, "Quillbox 4.00\r\n") << word;
+        EXPECT_EQ(result.err, "") << word;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+}
 
 }  // namespace

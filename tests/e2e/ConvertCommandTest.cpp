@@ -191,19 +191,31 @@ TEST_F(ConvertCommandTest, RelativeNamesAreFoundInTheGameFolderAndAbsoluteOnesAs
     // The working folder is not searched: only the game's file folder is.
     const ProgramResult local = Convert("Local.mix");
     EXPECT_EQ(local.exitCode, 1);
-    EXPECT_EQ(local.err, "Failed to open input file 'Local.mix'.\r\n");
+    testsupport::ExpectStoreCause(local.err, "Failed to open input file 'Local.mix'.\r\n", "open",
+                                  GameFiles + "/Local.mix");
     EXPECT_FALSE(Exists(InfoPath("Local")));
 }
 
-TEST_F(ConvertCommandTest, UnreadableArchiveIsReportedWithTheNameAsTypedAndWritesNothing) {
+// Under the name as typed, the file the program looked at, spelled the
+// platform's way, and why it was not used.
+TEST_F(ConvertCommandTest, UnreadableArchiveIsReportedWithTheNameAsTypedAndWhereItWasLookedFor) {
     PutGameArchive("Foreign.mix", MixWriter().Magic("MIX2").Add("a.txt", "a"));
     PutGameArchive("Short.mix", MixWriter().Add("a.txt", "a").EntryCount(1000));
-    for (const std::string typed : {"Missing.mix", "sub\\Missing.mix", "Foreign.mix", "Short.mix"}) {
+    for (const auto& [typed, lookedAt] : std::vector<std::pair<std::string, std::string>>{
+             {"Missing.mix", "Missing.mix"}, {"sub\\Missing.mix", "sub/Missing.mix"}}) {
         SCOPED_TRACE(typed);
         const ProgramResult result = Convert(typed);
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "Failed to open input file '" + typed + "'.\r\n");
+        testsupport::ExpectStoreCause(result.err, "Failed to open input file '" + typed + "'.\r\n", "open",
+                                      GameFiles + "/" + lookedAt);
+    }
+    for (const std::string typed : {"Foreign.mix", "Short.mix"}) {
+        const ProgramResult result = Convert(typed);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "Failed to open input file '" + typed + "'.\r\nThe file '" +
+                                  testsupport::NativeSpelling(GameFiles + "/" + typed) +
+                                  "' is not a whole MIX1 archive.\r\n");
     }
     EXPECT_FALSE(Exists(Store));
 }
@@ -442,9 +454,7 @@ TEST_F(ConvertCommandTest, ProgramFolderWhoseNameHoldsABackslashOrASemicolonIsUs
         return testsupport::RunProgram(program, arguments, Folder.Path(), {"HOME=" + Folder.Path()});
     };
 
-    EXPECT_EQ(run({"list"}).out, "No packages are installed.\r\n");
     const std::string store = folder + "/Ironveil/Ironveil/mofs";
-    EXPECT_TRUE(Exists(store + "/packages.dat"));
     const ProgramResult converted = run({"convert", "Maps.mix", "1.0", "Jane Doe"});
     ExpectSuccess(converted);
     EXPECT_EQ(ReadFile(store + "/packages/" + InfoFileName("Maps")),

@@ -19,6 +19,7 @@
 #include "download/PackageRepository.h"
 #include "support/HttpServer.h"
 #include "support/MixWriter.h"
+#include "support/StoreCause.h"
 #include "support/TestSupport.h"
 #include "support/faults/ArmedFaults.h"
 
@@ -58,8 +59,10 @@ bool MustMake(Command command, FaultKind kind) {
     switch (kind) {
         case FaultKind::Open:
         case FaultKind::SyncFolder:
-        case FaultKind::Lock:
             return true;
+        case FaultKind::Lock:
+            // list reads the index without the lock.
+            return command != Command::List;
         case FaultKind::Write:
         case FaultKind::Rename:
         case FaultKind::Force:
@@ -269,6 +272,18 @@ protected:
             << "more than one cause under the failure line: " << err;
     }
 
+    // The last line says which call failed on which file of the store, spelled
+    // the platform's way, and the system's reason.
+    void ExpectCauseLine(const std::string& err) const {
+        const size_t start = err.rfind("\r\n", err.size() - 3);
+        const std::string cause = err.substr(start == std::string::npos ? 0 : start + 2);
+        EXPECT_EQ(cause.rfind("Could not ", 0), 0u) << err;
+        const size_t path = cause.find(" '" + testsupport::NativeSpelling(Store));
+        EXPECT_NE(path, std::string::npos) << err;
+        EXPECT_NE(cause.find(": ", path), std::string::npos) << err;
+        EXPECT_TRUE(cause.ends_with(".\r\n")) << err;
+    }
+
     void ExpectOutcome(const ProgramResult& result) const {
         const FaultKind kind = GetParam().kind;
         const bool mustFail = kind == FaultKind::Force || kind == FaultKind::SyncFolder || kind == FaultKind::Lock;
@@ -281,6 +296,9 @@ protected:
         EXPECT_NE(result.err, "");
         if (GetParam().command == Command::Download) {
             ExpectOneCauseUnderTheFailureLine(result.err);
+        }
+        if (GetParam().command == Command::Install || GetParam().command == Command::Uninstall) {
+            ExpectCauseLine(result.err);
         }
         const bool reported = !Report().empty() && result.out.find(Report()) != std::string::npos;
         // Uninstall reports the package gone once its index is on the disk,

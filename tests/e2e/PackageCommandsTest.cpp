@@ -31,8 +31,8 @@ protected:
         Program = testsupport::CopyProgramInto(Folder.Path());
         const std::string programFolder = std::filesystem::canonical(Folder.Path()).string();
         Store = programFolder + "/Ironveil/Ironveil/mofs";
-        // The program keeps its own spelling of the store folder in messages.
-        IndexName = programFolder + "\\Ironveil\\Ironveil\\mofs/packages.dat";
+        // Messages spell the store's paths the platform's way.
+        IndexName = testsupport::NativeSpelling(Store + "/packages.dat");
     }
 
     ProgramResult Run(const std::vector<std::string>& arguments) {
@@ -56,13 +56,13 @@ protected:
     std::string IndexName;
 };
 
-TEST_F(PackageCommandsTest, ListOfAnEmptyStoreLeavesAnEmptyIndex) {
+// list only reads: it makes no store, index or lock file.
+TEST_F(PackageCommandsTest, ListOfAMissingStoreMakesNothing) {
     const ProgramResult result = Run({"list"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "No packages are installed.\r\n");
     EXPECT_EQ(result.err, "");
-    ASSERT_TRUE(Exists(StorePath("packages.dat")));
-    EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
+    EXPECT_FALSE(Exists(Folder / "Ironveil"));
 }
 
 TEST_F(PackageCommandsTest, InstalledPackageIsIndexedByteForByteAndListedAfterARestart) {
@@ -116,6 +116,12 @@ TEST_F(PackageCommandsTest, InstallWithoutPackageInfoFileNamesTheStorePathAndMak
     EXPECT_EQ(result.err, "Could not open file 'packages/" + InfoFileName("Missing") + "'.\r\n");
     EXPECT_EQ(ReadFile(StorePath("packages.dat")), "");
     EXPECT_FALSE(Exists(StorePath("packages")));
+
+    // One that is there but cannot be opened is a failure of the store: the
+    // line under the message says which file and why.
+    testsupport::MakeFolders(StorePath("packages/" + InfoFileName("Missing")));
+    testsupport::ExpectStoreCause(Run({"install", "Missing"}).err, result.err, "open",
+                                  StorePath("packages/" + InfoFileName("Missing")));
 }
 
 TEST_F(PackageCommandsTest, UninstallOfAnUnknownNameChangesNothing) {
@@ -181,15 +187,25 @@ TEST_F(PackageCommandsTest, DamagedIndexIsKeptBeforeItIsReplaced) {
     for (const std::string& damaged : {cutSize, foreign}) {
         WriteFile(StorePath("packages.dat"), damaged);
         const std::string copy = copyNumber == 1 ? "packages.dat.damaged" : "packages.dat.damaged.2";
-        const ProgramResult first = Run({"list"});
+        // list holds no lock, so it says so and leaves the index to the next
+        // command that changes the store.
+        const ProgramResult list = Run({"list"});
+        EXPECT_EQ(list.exitCode, 0);
+        EXPECT_EQ(list.err, "The package index '" + IndexName + "' held data that could not be read; the next " +
+                                "command that changes the store keeps a copy of it.\r\n");
+        EXPECT_EQ(ReadFile(StorePath("packages.dat")), damaged);
+        EXPECT_FALSE(Exists(StorePath(copy)));
+
+        const ProgramResult first = Run({"uninstall", "Unknown"});
         EXPECT_EQ(first.exitCode, 0);
-        EXPECT_EQ(first.err, "The package index '" + IndexName + "' held data that could not be read; a copy of it " +
-                                 "was kept as '" + copyName + (copyNumber == 1 ? "" : ".2") + "'.\r\n");
+        EXPECT_EQ(first.err, "Could not find package to uninstall.\r\nThe package index '" + IndexName +
+                                 "' held data that could not be read; a copy of it was kept as '" + copyName +
+                                 (copyNumber == 1 ? "" : ".2") + "'.\r\n");
         EXPECT_EQ(ReadFile(StorePath(copy)), damaged);
         // What could be read is listed and is all the new index holds: a
         // second run sees a sound index, lists the same and keeps no copy.
         const ProgramResult second = Run({"list"});
-        EXPECT_EQ(second.out, first.out);
+        EXPECT_EQ(second.out, list.out);
         EXPECT_EQ(second.err, "");
         ++copyNumber;
     }
@@ -207,7 +223,8 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeReadStopsTheCommand) {
         const ProgramResult result = Run(command);
         EXPECT_EQ(result.exitCode, 1) << command[0];
         EXPECT_EQ(result.out, "") << command[0];
-        EXPECT_EQ(result.err, "Could not read the package index '" + IndexName + "'.\r\n") << command[0];
+        testsupport::ExpectStoreCause(result.err, "Could not read the package index '" + IndexName + "'.\r\n", "open",
+                                      StorePath("packages.dat"));
     }
     EXPECT_EQ(ListFolder(Store), (std::vector<std::string>{".packages.lock", "packages", "packages.dat"}));
 }
@@ -241,7 +258,9 @@ TEST_F(PackageCommandsTest, UninstallKeepsTheFilesThatPackageInfoFilesInTheStore
     const ProgramResult blocked = Run({"uninstall", "Other"});
     EXPECT_EQ(blocked.exitCode, 1);
     EXPECT_EQ(blocked.out, "Package 'Other' is now uninstalled.\r\n");
-    EXPECT_EQ(blocked.err, "Could not read 'packages/0badf11e.kpi', so no content file was deleted.\r\n");
+    testsupport::ExpectStoreCause(blocked.err,
+                                  "Could not read 'packages/0badf11e.kpi', so no content file was deleted.\r\n", "open",
+                                  StorePath("packages/0badf11e.kpi"));
     EXPECT_EQ(ListFolder(StorePath("files")),
               (std::vector<std::string>{"00000011.shared.ini", "00000022.maps.dds", "00000033.other.ini"}));
 
@@ -395,6 +414,64 @@ TEST_F(PackageCommandsTest, IndexThatCannotBeWrittenCompletelyKeepsTheOldOneAndI
     EXPECT_EQ(Run({"list"}).out, "The following packages are installed:\r\nA version 1 by x\r\n");
 }
 
+// list takes no lock, so a store the user may only read (a read-only file
+// system here) is listed all the same, and nothing is written to it.
+TEST_F(PackageCommandsTest, ListWorksOnAStoreThatCannotBeWritten) {
+    testsupport::SmallDisk disk(Store, 1024 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
+    }
+    PlaceInfo("A", PackageRecord("A", "1", "x"));
+    Install("A");
+    ASSERT_TRUE(disk.MakeReadOnly());
+
+    const ProgramResult list = Run({"list"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.out, "The following packages are installed:\r\nA version 1 by x\r\n");
+    EXPECT_EQ(list.err, "");
+    const ProgramResult install = Run({"install", "B"});
+    EXPECT_EQ(install.exitCode, 1);
+    EXPECT_EQ(install.err.substr(0, 33), "Could not use the package store '") << install.err;
+}
+
+// An installed program without a paths.ini, in a folder it cannot write (a
+// read-only file system here, which refuses root too), keeps its data in the
+// user's folders, as a paths.ini with its defaults gives them, and makes
+// nothing beside itself.
+TEST_F(PackageCommandsTest, ProgramInAFolderItCannotWriteUsesTheUserFolders) {
+    const std::string installed = Folder / "installed";
+    testsupport::SmallDisk disk(installed, 32 * 1024 * 1024);
+    if (!disk.IsMounted()) {
+        GTEST_SKIP() << disk.Failure();
+    }
+    const std::string program = testsupport::CopyProgramInto(installed);
+    ASSERT_TRUE(disk.MakeReadOnly());
+    const std::string home = Folder / "home";
+    const auto run = [&](const std::vector<std::string>& arguments) {
+        return testsupport::RunProgram(program, arguments, Folder.Path(),
+                                       {"HOME=" + home, "XDG_DATA_HOME", "XDG_CONFIG_HOME"});
+    };
+
+    const ProgramResult list = run({"list"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(list.out, "No packages are installed.\r\n");
+    EXPECT_EQ(list.err, "");
+    const ProgramResult convert = run({"convert", "Maps.mix", "1.0", "x"});
+    EXPECT_EQ(convert.exitCode, 1);
+#ifdef _WIN32
+    // The user's folders of Windows live in the profile, which a test cannot
+    // move: the cause line shows only that the program's folder is not used.
+    EXPECT_EQ(convert.err.rfind("Failed to open input file 'Maps.mix'.\r\nCould not open '", 0), 0u) << convert.err;
+    EXPECT_EQ(convert.err.find(testsupport::NativeSpelling(installed)), std::string::npos) << convert.err;
+#else
+    testsupport::ExpectStoreCause(convert.err, "Failed to open input file 'Maps.mix'.\r\n", "open",
+                                  home + "/Documents/Ironveil/FDS/Maps.mix");
+    EXPECT_EQ(run({"install", "Missing"}).exitCode, 1);
+    EXPECT_TRUE(Exists(home + "/.local/share/Ironveil/Ironveil/mofs/packages.dat"));
+#endif
+    EXPECT_FALSE(Exists(installed + "/Ironveil"));
+}
+
 // The POSIX backend finds the application-data folder through HOME; Windows
 // keeps it in the user's profile, which a test cannot move.
 #ifndef _WIN32
@@ -402,16 +479,16 @@ TEST_F(PackageCommandsTest, PathsIniCanMoveTheStoreToTheApplicationDataFolder) {
     WriteFile(Folder / "DATA/paths.ini", "[paths]\r\nUseIvoFolder=0\r\nFileBase=Arena\r\n");
     const std::string home = Folder / "home";
     const ProgramResult result =
-        testsupport::RunProgram(Program, {"list"}, Folder.Path(), {"HOME=" + home, "XDG_DATA_HOME"});
-    EXPECT_EQ(result.out, "No packages are installed.\r\n");
+        testsupport::RunProgram(Program, {"install", "Missing"}, Folder.Path(), {"HOME=" + home, "XDG_DATA_HOME"});
+    EXPECT_EQ(result.err, "Could not open file 'packages/" + InfoFileName("Missing") + "'.\r\n");
     EXPECT_TRUE(Exists(home + "/.local/share/Arena/Arena/mofs/packages.dat"));
     EXPECT_FALSE(Exists(Folder / "Arena"));
 }
 
 TEST_F(PackageCommandsTest, WithoutHomeTheProgramFolderHoldsTheStore) {
     WriteFile(Folder / "DATA/paths.ini", "[paths]\r\nUseIvoFolder=0\r\nFileBase=Arena\r\n");
-    const ProgramResult result = testsupport::RunProgram(Program, {"list"}, Folder.Path(), {"HOME"});
-    EXPECT_EQ(result.out, "No packages are installed.\r\n");
+    const ProgramResult result = testsupport::RunProgram(Program, {"install", "Missing"}, Folder.Path(), {"HOME"});
+    EXPECT_EQ(result.err, "Could not open file 'packages/" + InfoFileName("Missing") + "'.\r\n");
     EXPECT_TRUE(Exists(Folder / "Arena/Arena/mofs/packages.dat"));
 }
 #endif

@@ -157,7 +157,7 @@ TEST_F(StoreLockTest, LockThatCannotBeTakenFailsEveryCommandAndSaysWhy) {
     const std::string failure = "Could not use the package store '" + testsupport::NativeSpelling(Store) + "'.\r\n";
 
     for (const std::vector<std::string>& command :
-         {std::vector<std::string>{"list"}, {"install", "Extra"}, {"convert", (game / "Maps.mix"), "1", "x"}}) {
+         {std::vector<std::string>{"install", "Extra"}, {"convert", (game / "Maps.mix"), "1", "x"}}) {
         const ProgramResult result = Run(command);
         EXPECT_EQ(result.exitCode, 1) << command[0];
         EXPECT_EQ(result.out, "") << command[0];
@@ -165,6 +165,44 @@ TEST_F(StoreLockTest, LockThatCannotBeTakenFailsEveryCommandAndSaysWhy) {
     }
     EXPECT_EQ(InstalledNames(), std::vector<std::string>{});
     EXPECT_FALSE(testsupport::Exists(StorePath("packages/" + InfoFileName("Maps"))));
+    // list takes no lock: it reads the index all the same.
+    const ProgramResult list = Run({"list"});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.out, "No packages are installed.\r\n");
+    EXPECT_EQ(list.err, "");
+}
+
+// The index is replaced whole, so list reads the one the last finished
+// command left without waiting for a program that holds the store.
+TEST_F(StoreLockTest, ListAnswersAtOnceWhileAnotherProgramHoldsTheStore) {
+    testsupport::TempDir served;
+    testsupport::HttpServer server(served.Path(), 120);
+    ASSERT_TRUE(server.IsRunning()) << "the loopback HTTP server did not start";
+    repositorytest::PackageRepository(served / "repo").Publish("Maps", {{"maps/field.bin", Pattern(1024, 5)}});
+    PlaceInfo("Extra");
+    ASSERT_EQ(Run({"install", "Extra"}).exitCode, 0);
+
+    // A download from a server that never answers holds the store; a second
+    // program that waits for it shows that it does.
+    // One that starts before the download has the store is simply done first.
+    auto first = Start({"download", "Maps", server.BaseUrl() + "/_stall/repo"});
+    std::unique_ptr<ChildProcess> waiting;
+    for (int attempt = 0; attempt < 3 && (waiting == nullptr || waiting->HasEnded()); ++attempt) {
+        waiting = Start({"uninstall", "Unknown"});
+        ASSERT_TRUE(WaitUntil([&] { return waiting->ErrorSoFar() == WaitingLine || waiting->HasEnded(); }, 30));
+    }
+    ASSERT_FALSE(waiting->HasEnded()) << "the download did not hold the store";
+
+    const Clock::time_point started = Clock::now();
+    const ProgramResult list = Run({"list"}, 30);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 10.0);
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.out, "The following packages are installed:\r\nExtra version 1.0 by Jane Doe\r\n");
+    EXPECT_EQ(list.err, "");
+    EXPECT_FALSE(waiting->HasEnded()) << "the download ended before list ran";
+    first->Kill();
+    first->Wait();
+    waiting->Wait();
 }
 
 }  // namespace

@@ -54,16 +54,35 @@ std::string Pattern(size_t length) {
     return bytes;
 }
 
+const char* const UsageText =
+    "Veriprint tool to generate a hash of a file for the anticheat.ini file\n"
+    "usage:\n"
+    "Veriprint filename\n"
+    "filename is the name of the file to hash\n";
+
 TEST(VeriprintTest, WithoutAFileNamePrintsTheUsageAndExitsWithOne) {
     TempDir folder;
     const ProgramResult result = Veriprint(folder.Path(), {});
-    EXPECT_EQ(result.out,
-              "Veriprint tool to generate a hash of a file for the anticheat.ini file\n"
-              "usage:\n"
-              "Veriprint filename\n"
-              "filename is the name of the file to hash\n");
+    EXPECT_EQ(result.out, UsageText);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.exitCode, 1);
+}
+
+// Asked for, the usage and the version are answers, not failures; a file of
+// such a name is still reached through its folder.
+TEST(VeriprintTest, HelpAndVersionAreAnsweredWithExitCodeZero) {
+    TempDir folder;
+    const ProgramResult help = Veriprint(folder.Path(), {"--help"});
+    EXPECT_EQ(help.out, UsageText);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.exitCode, 0);
+    const ProgramResult version = Veriprint(folder.Path(), {"--version", "ignored"});
+    EXPECT_EQ(version.out, "Veriprint 4.00\n");
+    EXPECT_EQ(version.err, "");
+    EXPECT_EQ(version.exitCode, 0);
+
+    WriteFile(folder / "--help", "x");
+    ExpectLine(Veriprint(folder.Path(), {"./--help"}), WholeFileDigest("x"), "--help");
 }
 
 TEST(VeriprintTest, AFileThatCannotBeOpenedIsReportedWithTheNameAsTyped) {

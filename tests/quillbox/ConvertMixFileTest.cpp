@@ -8,6 +8,7 @@
 #include "package/Package.h"
 #include "quillbox/ConvertMixFile.h"
 #include "support/MixWriter.h"
+#include "support/StoreCause.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -40,8 +41,13 @@ TEST(ConvertMixFileTest, MemberThatCannotBeOpenedAbandonsTheConversion) {
     const std::string errors = testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(result, ConvertResult::Abandoned);
-    EXPECT_EQ(errors, "Failed to open input file 'Lost.mix'.\r\n");
-    EXPECT_EQ(factory.Calls, 3);
+    // The line under the message names the file the factory gave.
+    EXPECT_EQ(errors.rfind("Failed to open input file 'Lost.mix'.\r\nCould not open '" +
+                               testsupport::NativeSpelling(folder / "games/gone.mix") + "': ",
+                           0),
+              0u)
+        << errors;
+    EXPECT_EQ(factory.Calls, 4);
     EXPECT_EQ(package.GetFileCount(), 0);
     // Only the lock that the conversion took is there.
     EXPECT_EQ(testsupport::ListFolder(folder / "store"), std::vector<std::string>{".packages.lock"});

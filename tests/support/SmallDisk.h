@@ -23,6 +23,9 @@ public:
     // Fills the disk with one file, leaving no more than leaveBytes free.
     bool Fill(const std::string& fillerPath, long leaveBytes);
     long FreeBytes() const;
+    // Mounts the disk again read-only: what it holds stays and can be read,
+    // nothing can be written, not even by root.
+    bool MakeReadOnly();
 
 private:
     std::string Folder;

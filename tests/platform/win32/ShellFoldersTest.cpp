@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 
@@ -113,6 +114,20 @@ TEST(ProgramFolderTest, HoldsTheRunningProgramAndEndsWithoutSeparator) {
     ASSERT_FALSE(folder.empty());
     EXPECT_NE(folder.back(), '\\');
     EXPECT_TRUE(platform::PathExists((folder + "\\test_platform.exe").c_str()));
+}
+
+TEST(ProgramFolderTest, ProgramFilesFoldersHoldNoDataFolders) {
+    char programFiles[MAX_PATH] = {};
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE));
+    const std::string folder = programFiles;
+    EXPECT_TRUE(platform::IsSystemProgramFolder(folder));
+    EXPECT_TRUE(platform::IsSystemProgramFolder(folder + "\\Game\\Bin"));
+    EXPECT_FALSE(platform::MayHoldDataFolders(folder + "\\Game"));
+    EXPECT_FALSE(platform::IsSystemProgramFolder(folder + "Extra"));
+    testsupport::TempDir writable;
+    EXPECT_FALSE(platform::IsSystemProgramFolder(writable.Path()));
+    EXPECT_TRUE(platform::MayHoldDataFolders(writable.Path()));
+    EXPECT_FALSE(platform::MayHoldDataFolders(writable.Path() + "\\missing"));
 }
 
 }  // namespace

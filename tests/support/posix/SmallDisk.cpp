@@ -47,6 +47,11 @@ bool SmallDisk::Fill(const std::string& fillerPath, long leaveBytes) {
     return FreeBytes() <= leaveBytes;
 }
 
+bool SmallDisk::MakeReadOnly() {
+    return Mounted &&
+           mount("tmpfs", Folder.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) == 0;
+}
+
 long SmallDisk::FreeBytes() const {
     struct statvfs status;
     if (statvfs(Folder.c_str(), &status) != 0) {

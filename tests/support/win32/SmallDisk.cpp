@@ -55,6 +55,14 @@ bool SmallDisk::Fill(const std::string& fillerPath, long leaveBytes) {
     return FreeBytes() <= leaveBytes;
 }
 
+bool SmallDisk::MakeReadOnly() {
+    if (!Mounted) {
+        return false;
+    }
+    const HostCommandResult remounted = RunHostScript("mount -o remount,ro \"$1\"", {HostPath(Folder)});
+    return remounted.finished && remounted.exitCode == 0;
+}
+
 long SmallDisk::FreeBytes() const {
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExA(Folder.c_str(), &available, nullptr, nullptr)) {
