@@ -5,19 +5,21 @@
 
 void DownloadTask::Run() {
     OnStart();
-    platform::HttpRequest* request = platform::OpenHttpRequest(GetInternetHandle(), url, &cancelled);
+    platform::HttpRequest* request = platform::OpenHttpRequest(GetInternetHandle(), url, firstByte, &cancelled);
     InternetHandle* handle = request != nullptr ? OpenUrl(request) : nullptr;
     if (handle != nullptr) {
-        // Only a plain 200 carries the file; other 2xx answers passed OpenUrl but
-        // have nothing to read.
+        // Only a plain 200, or a 206 with the rest that was asked for, carries
+        // the file; other 2xx answers passed OpenUrl but have nothing to read.
         uint32_t status = 0;
-        if (platform::QueryHttpStatus(handle->Get(), &status) && status == 200) {
+        uint32_t offset = 0;
+        if (platform::QueryHttpStatus(handle->Get(), &status) && FindBodyStart(handle->Get(), status, &offset)) {
             uint32_t length = 0;
             // Without a Content-Length the preset size stays.
-            const bool announced = platform::QueryHttpContentLength(handle->Get(), &length);
-            if (!announced || AcceptsLength(length)) {
+            const bool announced = platform::QueryHttpContentLength(handle->Get(), &length) &&
+                                   length <= UINT32_MAX - offset;
+            if ((!announced || AcceptsLength(offset + length)) && BeginsBody(offset)) {
                 if (announced) {
-                    totalSize = length;
+                    totalSize = offset + length;
                 }
                 ReceiveBody(handle);
             }
@@ -25,6 +27,23 @@ void DownloadTask::Run() {
         delete handle;
     }
     OnFinish();
+}
+
+bool DownloadTask::FindBodyStart(platform::HttpRequest* request, uint32_t status, uint32_t* offset) {
+    if (status == 200) {
+        *offset = 0;
+        return true;
+    }
+    if (status != 206 || firstByte == 0) {
+        return false;
+    }
+    platform::HttpContentRange range;
+    const bool described = platform::QueryHttpContentRange(request, &range);
+    if (!AcceptsRest(described ? &range : nullptr)) {
+        return false;
+    }
+    *offset = firstByte;
+    return true;
 }
 
 void DownloadTask::ReceiveBody(InternetHandle* handle) {

@@ -7,6 +7,7 @@
 #include "download/Observee.h"
 #include "download/RefCountClass.h"
 #include "foundation/StringClass.h"
+#include "platform/HttpClient.h"
 
 class InternetHandle;
 
@@ -29,6 +30,14 @@ public:
     // Worker thread: the Content-Length of a 200 answer, before it becomes
     // totalSize. False refuses the body: the transfer fails unread.
     virtual bool AcceptsLength(uint32_t) const { return true; }
+    // Worker thread: a 206 answer to the request for the rest from
+    // firstByte, with the Content-Range it carries (null when none).
+    // False refuses it: the transfer fails unread.
+    virtual bool AcceptsRest(const platform::HttpContentRange* /*range, null without one*/) { return false; }
+    // Worker thread: the body that follows begins at byte `offset` of the
+    // file: firstByte for the rest, 0 when the server sends it whole after
+    // all. False refuses it.
+    virtual bool BeginsBody(uint32_t /*offset*/) { return true; }
     // Polling thread: tells every observer whether the transfer succeeded.
     // Subclasses act on the result first, then call this.
     virtual void Complete();
@@ -47,6 +56,14 @@ public:
     // Scheduling state, driven by the download manager.
     std::atomic<int32_t> state{Queued};
 
+protected:
+    // Set by OnStart: the bytes of the file already held, whose rest is asked
+    // for ("Range: bytes=N-"); 0 fetches the whole file.
+    uint32_t firstByte = 0;
+
 private:
+    // Where the body of an answer of that status begins in the file; false
+    // when the answer carries no body to take.
+    bool FindBodyStart(platform::HttpRequest* request, uint32_t status, uint32_t* offset);
     void ReceiveBody(InternetHandle* handle);
 };

@@ -119,8 +119,12 @@ public:
 
     // Called after each successful write of count bytes to the file.
     void Wrote(const FileClass& file, int count);
-    // For the next file.
-    void Reset() { Written = Started = 0; }
+    // For the next file, of which `held` bytes are there already (their
+    // write-back starts with the next pace).
+    void Reset(int64_t held = 0) {
+        Written = held;
+        Started = 0;
+    }
 
 private:
     int64_t Written = 0;
