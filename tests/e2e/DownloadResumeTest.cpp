@@ -52,8 +52,9 @@ protected:
         static int repositoryNumber = 0;
         const std::string name = "repo" + std::to_string(++repositoryNumber);
         Published = std::make_unique<repositorytest::PackageRepository>(*Served / name);
-        Published->Publish("Maps", {Readme, Field});
+        InfoSize = static_cast<int64_t>(Published->Publish("Maps", {Readme, Field}).size());
         Url = Server->BaseUrl() + "/" + name;
+        RedirectedUrl = Server->BaseUrl() + "/_redirect/" + name;
         WriteFile(Published->FilePath(Field) + ".log", "");
     }
 
@@ -81,7 +82,9 @@ protected:
         return requests;
     }
 
-    ProgramResult Download() const { return Run({"download", "Maps", Url}, 90); }
+    ProgramResult Download(const std::string& url = "") const {
+        return Run({"download", "Maps", url.empty() ? Url : url}, 90);
+    }
 
     void ExpectFailed(const ProgramResult& result) const {
         EXPECT_EQ(result.exitCode, 1);
@@ -114,14 +117,16 @@ protected:
     static testsupport::HttpServer* Server;
     std::unique_ptr<repositorytest::PackageRepository> Published;
     std::string Url;
+    std::string RedirectedUrl;  // every file through a redirect
+    int64_t InfoSize = 0;
     size_t LogRead = 0;
 };
 
 testsupport::TempDir* DownloadResumeTest::Served = nullptr;
 testsupport::HttpServer* DownloadResumeTest::Server = nullptr;
 
-// The second run asks for the rest and fetches only what was missing; a
-// stale part file under the other part name goes too.
+// The second run asks for the rest and fetches only what was missing, also
+// through a redirect; a stale part file under the other part name goes too.
 TEST_F(DownloadResumeTest, CutMidwayThenResumedFetchingOnlyTheRest) {
     const int64_t cut = 100000;
     ServeField("cut " + std::to_string(cut));
@@ -131,7 +136,7 @@ TEST_F(DownloadResumeTest, CutMidwayThenResumedFetchingOnlyTheRest) {
 
     ServeField("");
     WriteFile(StorePath("files/~" + UsualPartName()), "stale");
-    ExpectDownloaded(Download(), FieldSize);
+    ExpectDownloaded(Download(RedirectedUrl), FieldSize);
     const std::vector<Request> second = FieldRequests();
     ASSERT_EQ(second.size(), 1u);
     EXPECT_EQ(second[0].range, "bytes=" + std::to_string(cut) + "-");
@@ -205,6 +210,24 @@ TEST_F(DownloadResumeTest, ThreeInterruptionsLeaveOnePartFile) {
         fetched += request.bytes;
     }
     EXPECT_EQ(fetched, FieldSize);
+}
+
+// Part files beside a file that is whole in the store are deleted by the
+// next download, but for one whose bytes have the checksum of its name: that
+// may be another package's content file of that name.
+TEST_F(DownloadResumeTest, PartFilesOfAWholeFileAreDeletedButNoFileOfAContentName) {
+    ExpectDownloaded(Download(), InfoSize + static_cast<int64_t>(Readme.bytes.size()) + FieldSize);
+    const std::string usual = StorePath("files/" + UsualPartName());
+    const std::string other = StorePath("files/~" + UsualPartName());
+    WriteFile(usual, Field.bytes.substr(0, 1000));
+    WriteFile(other, Field.bytes.substr(0, 2000));
+    EXPECT_EQ(Download().exitCode, 0);
+    EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+
+    WriteFile(usual, Field.bytes);
+    EXPECT_EQ(Download().exitCode, 0);
+    EXPECT_EQ(PartFiles(), std::vector<std::string>{UsualPartName()});
+    EXPECT_TRUE(ReadFile(usual) == Field.bytes);
 }
 
 }  // namespace
