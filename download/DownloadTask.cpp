@@ -15,8 +15,8 @@ void DownloadTask::Run() {
         if (platform::QueryHttpStatus(handle->Get(), &status) && FindBodyStart(handle->Get(), status, &offset)) {
             uint32_t length = 0;
             // Without a Content-Length the preset size stays.
-            const bool announced = platform::QueryHttpContentLength(handle->Get(), &length) &&
-                                   length <= UINT32_MAX - offset;
+            const bool announced =
+                platform::QueryHttpContentLength(handle->Get(), &length) && length <= UINT32_MAX - offset;
             if ((!announced || AcceptsLength(offset + length)) && BeginsBody(offset)) {
                 if (announced) {
                     totalSize = offset + length;

@@ -27,13 +27,14 @@ public:
     virtual void OnStart() = 0;
     virtual void OnFinish() = 0;
     virtual void OnData(const char* data, int length) = 0;
-    // Worker thread: the Content-Length of a 200 answer, before it becomes
+    // Worker thread: the size of the whole file that an answer announces (a
+    // 200's Content-Length, or firstByte and a 206's), before it becomes
     // totalSize. False refuses the body: the transfer fails unread.
     virtual bool AcceptsLength(uint32_t) const { return true; }
     // Worker thread: a 206 answer to the request for the rest from
     // firstByte, with the Content-Range it carries (null when none).
     // False refuses it: the transfer fails unread.
-    virtual bool AcceptsRest(const platform::HttpContentRange* /*range, null without one*/) { return false; }
+    virtual bool AcceptsRest(const platform::HttpContentRange* /*range*/) { return false; }
     // Worker thread: the body that follows begins at byte `offset` of the
     // file: firstByte for the rest, 0 when the server sends it whole after
     // all. False refuses it.

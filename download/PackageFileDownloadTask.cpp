@@ -149,9 +149,8 @@ PackageFileDownloadTask::Leftover PackageFileDownloadTask::Examine(bool mayBeCon
     if (!partFile->Open(FileClass::ContinueOwn)) {
         // A link or a second hard link: never written through, but it may
         // still be a content file of that name.
-        return mayBeContentFile && MayHoldContentFile(store, partPath, PackageFileInfo(listedCrc, static_cast<int32_t>(listedSize), ""))
-                   ? Leftover::Taken
-                   : Leftover::StartOver;
+        const PackageFileInfo listed(listedCrc, static_cast<int32_t>(listedSize), "");
+        return mayBeContentFile && MayHoldContentFile(store, partPath, listed) ? Leftover::Taken : Leftover::StartOver;
     }
     int64_t size = 0;
     const bool hashed = HashHeldBytes(size);
@@ -202,7 +201,8 @@ bool PackageFileDownloadTask::AcceptsLength(uint32_t length) const { return leng
 // another range is no part of it, and the part file is started afresh by the
 // next run.
 bool PackageFileDownloadTask::AcceptsRest(const platform::HttpContentRange* range) {
-    const bool fits = range != nullptr && range->first == firstByte && (!range->totalKnown || range->total == listedSize);
+    const bool fits =
+        range != nullptr && range->first == firstByte && (!range->totalKnown || range->total == listedSize);
     spoiled = !fits;
     return fits;
 }
