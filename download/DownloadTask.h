@@ -7,6 +7,7 @@
 #include "download/Observee.h"
 #include "download/RefCountClass.h"
 #include "foundation/StringClass.h"
+#include "platform/HttpClient.h"
 
 class InternetHandle;
 
@@ -26,10 +27,22 @@ public:
     virtual void OnStart() = 0;
     virtual void OnFinish() = 0;
     virtual void OnData(const char* data, int length) = 0;
-    // Worker thread: the Content-Length of a 200 answer, before it becomes
+    // Worker thread: the size of the whole file that an answer announces (a
+    // 200's Content-Length, or firstByte and a 206's), before it becomes
     // totalSize. False refuses the body: the transfer fails unread, with the
     // reason the subclass gives.
     virtual bool AcceptsLength(uint32_t) { return true; }
+    // Worker thread: a 206 answer to the request for the rest from
+    // firstByte, with the Content-Range it carries (null when none).
+    // False refuses it: the transfer fails unread.
+    virtual bool AcceptsRest(const platform::HttpContentRange* /*range*/) { return false; }
+    // Worker thread: the body that follows begins at byte `offset` of the
+    // file: firstByte for the rest, 0 when the server sends it whole after
+    // all. False refuses it.
+    virtual bool BeginsBody(uint32_t /*offset*/) { return true; }
+    // Worker thread: the server answered the request for the rest from
+    // firstByte with 416: the file it has ends before that byte.
+    virtual void OnRestBeyondTheEnd() {}
     // Polling thread: tells every observer whether the transfer succeeded.
     // Subclasses act on the result first, then call this.
     virtual void Complete();
@@ -56,7 +69,20 @@ public:
     // Scheduling state, driven by the download manager.
     std::atomic<int32_t> state{Queued};
 
+protected:
+    // Set by OnStart: the bytes of the file already held, whose rest is asked
+    // for ("Range: bytes=N-"); 0 fetches the whole file.
+    uint32_t firstByte = 0;
+    // Set by Run: the answer announced its length, so a body that ended is
+    // the whole answer rather than maybe a connection that closed early.
+    bool lengthAnnounced = false;
+    // A transfer begun again from the start has its own reason to fail.
+    void ForgetFailureReason() { failureReason = StringClass(); }
+
 private:
+    // Where the body of an answer of that status begins in the file; false
+    // when the answer carries no body to take.
+    bool FindBodyStart(platform::HttpRequest* request, uint32_t status, uint32_t* offset);
     void ReceiveBody(InternetHandle* handle);
     // A failure of the transfer itself; one that a cancel caused is the
     // canceller's to explain.

@@ -250,20 +250,26 @@ void PackageDownloadTask::DownloadFiles(const Package& package) {
             Refuse(FormatString("The signed manifest does not list '%s'.", path.Peek()));
             return;
         }
+        // The usual part file's name may be a content file's own (a package
+        // may list "a.dat" and "a.dat.part" with one checksum): writing into
+        // it would destroy that file. One that is present is judged by its
+        // bytes when the file task starts.
+        const StringClass partPath = layout.GetContentPartPath(fileInfo, false);
+        const bool partNameTaken = listed.count(partPath.Peek()) != 0;
         // A file that arrived in this run waits in the batch for its name.
         bool fetch = !batch.Holds(path);
         if (fetch && present.MayHold(path) && !NeedsFetch(fileInfo, path, digest, fetch)) {
             return;
         }
         if (!fetch) {
+            // A part file that an earlier run left for a file now whole is
+            // no longer needed.
+            if (!batch.Holds(path) &&
+                (present.MayHold(partPath) || present.MayHold(layout.GetContentPartPath(fileInfo, true)))) {
+                PackageFileDownloadTask::RemoveLeftovers(fileInfo, partNameTaken);
+            }
             continue;
         }
-        // The usual part file's name may be a content file's own (a package
-        // may list "a.dat" and "a.dat.part" with one checksum): writing into
-        // it would destroy that file.
-        const StringClass partPath = layout.GetContentPartPath(fileInfo, false);
-        const bool partNameTaken =
-            listed.count(partPath.Peek()) != 0 || (present.MayHold(partPath) && store.FileExists(partPath));
         PackageFileDownloadTask* task =
             registry->AcquireFileTask(fileInfo, repositoryUrl, AsFileObserver(), partNameTaken, digest);
         // A file this task cannot wait for would let the package pass as

@@ -1,18 +1,45 @@
 #include "download/PackageFileDownloadTask.h"
 
+#include <memory>
+#include <new>
+
 #include "download/EscapeUrlPath.h"
 #include "file/FileClass.h"
+#include "package/ContentFileCheck.h"
 #include "package/DirectoryStructure.h"
 #include "package/DurableStore.h"
 #include "package/FlatFilesystem.h"
 #include "package/PackageFileInfo.h"
 #include "package/StoreFailure.h"
 
+namespace {
+
+constexpr int HashPieceSize = 65536;
+
+// No content file's name begins with "~" (theirs begin with the checksum).
+bool MayBeContentName(const StringClass& partPath) {
+    const int at = GetDirectoryStructure().GetContentFolder().GetLength() + 1;
+    return partPath.GetLength() > at && partPath[at] != '~';
+}
+
+// A part name that a content file may have: listed by the package, or a
+// file whose bytes have the checksum of its name (or cannot be read, so
+// nothing is known of them).
+bool MayHoldContentFile(FlatFilesystem& store, const StringClass& path, const PackageFileInfo& fileInfo) {
+    const ContentFileState state = CheckContentFile(store, path, fileInfo).state;
+    return state != ContentFileState::Missing && state != ContentFileState::Damaged;
+}
+
+}  // namespace
+
 PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, const PackageFileInfo& fileInfo,
                                                  bool partNameTaken, const platform::Sha256Digest* signedDigest)
     : repositoryUrl(repositoryUrl),
       contentPath(GetDirectoryStructure().GetContentFilePath(fileInfo)),
-      partPath(GetDirectoryStructure().GetContentPartPath(fileInfo, partNameTaken)),
+      usualPartPath(GetDirectoryStructure().GetContentPartPath(fileInfo, false)),
+      otherPartPath(GetDirectoryStructure().GetContentPartPath(fileInfo, true)),
+      partNameTaken(partNameTaken),
+      partPath(partNameTaken ? otherPartPath : usualPartPath),
       partFile(GetStoreFilesystem().GetFile(partPath)),
       listedCrc(fileInfo.crc),
       listedSize(static_cast<uint32_t>(fileInfo.size)) {
@@ -26,17 +53,145 @@ PackageFileDownloadTask::PackageFileDownloadTask(const char* repositoryUrl, cons
 
 PackageFileDownloadTask::~PackageFileDownloadTask() { GetStoreFilesystem().ReturnFile(partFile); }
 
+void PackageFileDownloadTask::RemoveLeftovers(const PackageFileInfo& fileInfo, bool partNameTaken) {
+    FlatFilesystem& store = GetStoreFilesystem();
+    DirectoryStructure& layout = GetDirectoryStructure();
+    const StringClass usual = layout.GetContentPartPath(fileInfo, false);
+    const StringClass other = layout.GetContentPartPath(fileInfo, true);
+    // A leftover that cannot be deleted is only a leftover still: the next
+    // run continues or deletes it.
+    if (store.FileExists(other)) {
+        store.DeleteFile(other);
+    }
+    if (usual != other && !partNameTaken && store.FileExists(usual) &&
+        (!MayBeContentName(usual) || !MayHoldContentFile(store, usual, fileInfo))) {
+        store.DeleteFile(usual);
+    }
+}
+
+void PackageFileDownloadTask::Run() {
+    DownloadTask::Run();
+    // Once only: a file fetched from the start that fails is a failure.
+    if (fetchAgain && !cancelled) {
+        fetchAgain = false;
+        fromStart = true;
+        succeeded = false;
+        ForgetFailureReason();
+        DownloadTask::Run();
+    }
+}
+
 void PackageFileDownloadTask::OnStart() {
+    ForgetHeldBytes();
+    continued = spoiled = fetchAgain = false;
     // Without a part file there is nowhere to put the bytes; the transfer is
     // not even begun.
-    FlatFilesystem& store = GetStoreFilesystem();
-    const bool cleared = CreateParentFolders(store.GetFullPath(partPath)) &&
-                         DurableStore(store, GetDirectoryStructure()).ClearLeftover(partPath);
-    if (!cleared || !(partFile->Open(FileClass::WriteNew) ||
-                      NoteStoreFailure(FormatString("create %s", QuotedPath(partFile->GetFileName()).Peek())))) {
+    if (!CreateParentFolders(GetStoreFilesystem().GetFullPath(partPath))) {
+        cancelled = true;
+        return;
+    }
+    if (!(!fromStart && ContinueLeftover()) && !StartPartFile()) {
         cancelled = true;
     }
+}
+
+void PackageFileDownloadTask::ForgetHeldBytes() {
+    firstByte = 0;
+    receivedSize = 0;
+    totalSize = listedSize;
+    receivedCrc = Crc32();
+    platform::Sha256Digest unused{};
+    static_cast<void>(receivedSha256.Finish(unused));
     pacer.Reset();
+}
+
+// Whatever an earlier writer left under the name goes first (DurableStore's
+// rule for temporary files), durably.
+bool PackageFileDownloadTask::StartPartFile() {
+    ForgetHeldBytes();
+    return DurableStore(GetStoreFilesystem(), GetDirectoryStructure()).ClearLeftover(partPath) &&
+           (partFile->Open(FileClass::WriteNew) ||
+            NoteStoreFailure(FormatString("create %s", QuotedPath(partFile->GetFileName()).Peek())));
+}
+
+void PackageFileDownloadTask::UsePartPath(const char* path) {
+    partPath = path;
+    partFile->SetFileName(GetStoreFilesystem().GetFullPath(partPath));
+}
+
+// The usual part name unless a content file may have it; the part file of
+// the other name is then no longer needed. A part file of a content file
+// that the package lists under the usual name is never looked at.
+bool PackageFileDownloadTask::ContinueLeftover() {
+    FlatFilesystem& store = GetStoreFilesystem();
+    if (!partNameTaken && usualPartPath != otherPartPath) {
+        UsePartPath(usualPartPath);
+        const Leftover usual = Examine(MayBeContentName(usualPartPath));
+        if (usual != Leftover::Taken) {
+            if (store.FileExists(otherPartPath)) {
+                store.DeleteFile(otherPartPath);
+            }
+            return usual == Leftover::Continued;
+        }
+    }
+    UsePartPath(otherPartPath);
+    return Examine(false) == Leftover::Continued;
+}
+
+// Opens the part file to continue it when it holds the start of the file:
+// fewer bytes than listed. One whose bytes have the listed checksum may be a
+// content file of that name and is left alone.
+PackageFileDownloadTask::Leftover PackageFileDownloadTask::Examine(bool mayBeContentFile) {
+    FlatFilesystem& store = GetStoreFilesystem();
+    if (!store.FileExists(partPath)) {
+        return Leftover::Absent;
+    }
+    if (!partFile->Open(FileClass::ContinueOwn)) {
+        // A link or a second hard link: never written through, but it may
+        // still be a content file of that name.
+        const PackageFileInfo listed(listedCrc, static_cast<int32_t>(listedSize), "");
+        return mayBeContentFile && MayHoldContentFile(store, partPath, listed) ? Leftover::Taken : Leftover::StartOver;
+    }
+    int64_t size = 0;
+    const bool hashed = HashHeldBytes(size);
+    if (mayBeContentFile && (!hashed || receivedCrc.Value() == listedCrc)) {
+        partFile->Close();
+        ForgetHeldBytes();
+        return Leftover::Taken;
+    }
+    if (!hashed || size == 0 || size >= listedSize) {
+        partFile->Close();
+        ForgetHeldBytes();
+        return Leftover::StartOver;
+    }
+    firstByte = static_cast<uint32_t>(size);
+    receivedSize = static_cast<int32_t>(size);
+    pacer.Reset(size);
+    return Leftover::Continued;
+}
+
+// Reads the open part file to its end into the checksums; the file then
+// stands at its end, where the rest is appended.
+bool PackageFileDownloadTask::HashHeldBytes(int64_t& size) {
+    std::unique_ptr<char[]> piece(new (std::nothrow) char[HashPieceSize]);
+    if (!piece) {
+        return false;
+    }
+    size = 0;
+    for (;;) {
+        const int got = partFile->Read(piece.get(), HashPieceSize);
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        receivedCrc.Update(piece.get(), static_cast<size_t>(got));
+        if (isSigned) {
+            receivedSha256.Update(piece.get(), static_cast<size_t>(got));
+        }
+        size += got;
+    }
 }
 
 // More than the listed size is never the listed file.
@@ -50,6 +205,32 @@ bool PackageFileDownloadTask::AcceptsLength(uint32_t length) {
     return false;
 }
 
+// The rest of the listed file from where the part file ends; an answer with
+// another range is no part of it, and the part file is started afresh by the
+// next run.
+bool PackageFileDownloadTask::AcceptsRest(const platform::HttpContentRange* range) {
+    const bool fits =
+        range != nullptr && range->first == firstByte && (!range->totalKnown || range->total == listedSize);
+    spoiled = !fits;
+    return fits;
+}
+
+// The part file is longer than the server's file: it is no start of it.
+void PackageFileDownloadTask::OnRestBeyondTheEnd() {
+    spoiled = true;
+    fetchAgain = true;
+}
+
+bool PackageFileDownloadTask::BeginsBody(uint32_t offset) {
+    if (offset == firstByte) {
+        continued = offset > 0;
+        return true;
+    }
+    // The server sends the whole file after all: what was there goes.
+    partFile->Close();
+    return StartPartFile();
+}
+
 void PackageFileDownloadTask::OnData(const char* data, int length) {
     // A body that goes past the listed size (one without a Content-Length
     // that does not end) is stopped there, and its last block not written. A
@@ -58,9 +239,11 @@ void PackageFileDownloadTask::OnData(const char* data, int length) {
     if (static_cast<uint32_t>(receivedSize.load()) > listedSize) {
         SetFailureReason(FormatString("The content file '%s' goes on past the %u bytes that the package lists.",
                                       contentPath.Peek(), listedSize));
+        spoiled = true;
         cancelled = true;
     } else if (partFile->Write(data, length) != length) {
         NoteStoreFailure(FormatString("write %s", QuotedPath(partFile->GetFileName()).Peek()));
+        spoiled = true;
         cancelled = true;
     } else {
         pacer.Wrote(*partFile, length);
@@ -72,12 +255,34 @@ void PackageFileDownloadTask::OnData(const char* data, int length) {
 }
 
 void PackageFileDownloadTask::OnFinish() {
-    const bool held = succeeded && !cancelled && HoldPartFile();
+    const bool arrived = succeeded && !cancelled;
+    const bool listed = arrived && IsListedFile();
+    const bool held = listed && GetContentBatch().Hold(*partFile, partPath, contentPath, listedSize);
     partFile->Close();
-    if (!held) {
-        succeeded = false;
+    if (held) {
+        return;
+    }
+    succeeded = false;
+    // A body that ended as the server meant it to (a whole answer of another
+    // size, or bytes with another checksum) is no start of the listed file:
+    // only a cut transfer leaves one for the next run to continue. Without a
+    // Content-Length, a short body may be a connection that closed early.
+    const bool mayBeCut = !lengthAnnounced && static_cast<uint32_t>(receivedSize.load()) < listedSize;
+    if (arrived && !listed && !mayBeCut) {
+        spoiled = true;
+        // The bytes an earlier run left may be what is wrong.
+        fetchAgain = continued;
+    }
+    if (!KeepsPartFile() && GetStoreFilesystem().FileExists(partPath)) {
         partFile->Delete();
     }
+}
+
+// The start of the file, cut by a broken connection, a stall or a cancel, is
+// what the next run continues; a spoiled or an empty one is not.
+bool PackageFileDownloadTask::KeepsPartFile() const {
+    const uint32_t held = static_cast<uint32_t>(receivedSize.load());
+    return !spoiled && !fetchAgain && held > 0 && held < listedSize;
 }
 
 // The content path must only ever name the complete file the package lists:
@@ -86,9 +291,9 @@ void PackageFileDownloadTask::OnFinish() {
 // connection does too, and one announced may be shorter than listed; either
 // must have the size the package-info file lists. A server may also serve
 // another file of that size under the name, which only the listed checksum
-// shows. The file then waits in the content batch for
-// its name, which it gets once its data is on the disk.
-bool PackageFileDownloadTask::HoldPartFile() {
+// shows. The file then waits in the content batch for its name, which it
+// gets once its data (the bytes an earlier run left included) is on the disk.
+bool PackageFileDownloadTask::IsListedFile() {
     const uint32_t received = static_cast<uint32_t>(receivedSize.load());
     if (received != listedSize) {
         SetFailureReason(FormatString("The content file '%s' arrived with %u bytes; the package lists it at %u.",
@@ -106,7 +311,7 @@ bool PackageFileDownloadTask::HoldPartFile() {
                                       contentPath.Peek()));
         return false;
     }
-    return GetContentBatch().Hold(*partFile, partPath, contentPath, received);
+    return true;
 }
 
 void PackageFileDownloadTask::Complete() {

@@ -8,13 +8,14 @@
 // Open rights: 0 read and write (open or create), 1 read (existing file),
 // 2 write (create or truncate), 3 write a new file (whatever had the name is
 // deleted first, a link itself, and the file is never created through a
-// link). Seek origins: 0 start, 1 current, 2 end.
+// link), 4 read and write a file that exists and is no link (a temporary
+// file of ours that is continued). Seek origins: 0 start, 1 current, 2 end.
 // Sizes and positions are signed 32-bit; -1 reports failure. Read gives 0 at
 // the end of the file and -1 when reading fails, so that a failure is not
 // taken for the end.
 class FileClass {
 public:
-    enum Rights { ReadWrite = 0, ReadOnly = 1, WriteOnly = 2, WriteNew = 3 };
+    enum Rights { ReadWrite = 0, ReadOnly = 1, WriteOnly = 2, WriteNew = 3, ContinueOwn = 4 };
     enum Origin { FromStart = 0, FromCurrent = 1, FromEnd = 2 };
 
     virtual ~FileClass() = default;

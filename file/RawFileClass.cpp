@@ -96,7 +96,8 @@ int RawFileClass::Open(int rights) {
         Error(NoNameError, false, nullptr);
     }
     OpenMode = rights;
-    if (rights != ReadWrite && rights != ReadOnly && rights != WriteOnly && rights != WriteNew) {
+    if (rights != ReadWrite && rights != ReadOnly && rights != WriteOnly && rights != WriteNew &&
+        rights != ContinueOwn) {
         platform::SetLastErrorNumber(platform::InvalidArgumentError);
         return 0;
     }

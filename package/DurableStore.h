@@ -45,7 +45,10 @@ class FlatFilesystem;
 //    touch a listed file. A temporary file is always created new
 //    (FileClass::WriteNew): whatever a crash or someone else left under its
 //    name is removed first, so that a link planted there leads no write out
-//    of the store.
+//    of the store. The one exception is a download's part file that an
+//    interrupted run left: it is continued, but only as a regular file with
+//    no other link (FileClass::ContinueOwn), and its data, the old bytes
+//    included, is forced whole before it is named, like any other.
 // 6. Before a command reports, the store folder is durable, with whatever an
 //    earlier program changed there without syncing it.
 
@@ -119,8 +122,12 @@ public:
 
     // Called after each successful write of count bytes to the file.
     void Wrote(const FileClass& file, int count);
-    // For the next file.
-    void Reset() { Written = Started = 0; }
+    // For the next file, of which `held` bytes are there already (their
+    // write-back starts with the next pace).
+    void Reset(int64_t held = 0) {
+        Written = held;
+        Started = 0;
+    }
 
 private:
     int64_t Written = 0;

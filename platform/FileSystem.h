@@ -25,6 +25,9 @@ inline constexpr int InvalidArgumentError = 22;
 // first (a link itself, never what it leads to) and the file is created
 // exclusively, never through a link, so that a link planted under the name
 // cannot lead the writes elsewhere; it fails when the name cannot be freed.
+// 4 read and write an existing regular file that is no link: it fails for a
+// symbolic link, a file with a second hard link, a folder or a missing name,
+// so that continuing a file of the store never writes elsewhere.
 // Any other rights value fails with InvalidArgumentError. Folders cannot be
 // opened as files.
 FileHandle OpenFile(const char* path, int rights);

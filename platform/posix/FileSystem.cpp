@@ -164,6 +164,8 @@ int OpenFlags(int rights) {
             return O_WRONLY | O_CREAT | O_TRUNC;
         case 3:
             return O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+        case 4:
+            return O_RDWR | O_NOFOLLOW;
         default:
             return -1;
     }
@@ -179,6 +181,18 @@ bool RefuseFolder(int descriptor) {
         return true;
     }
     return false;
+}
+
+// A file continued in place must be the store's own: a hard link would carry
+// the writes to the file it shares with another name.
+bool RefuseShared(int descriptor) {
+    struct stat status;
+    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1) {
+        return false;
+    }
+    close(descriptor);
+    errno = EPERM;
+    return true;
 }
 
 // read() and write() move at most about 2 GiB per call and may stop early on
@@ -318,7 +332,7 @@ FileHandle OpenFile(const char* path, int rights) {
     } while (descriptor < 0 && errno == EINTR);
     // Opening a folder for writing fails by itself; for reading it is refused
     // here.
-    if (descriptor < 0 || (rights == 1 && RefuseFolder(descriptor))) {
+    if (descriptor < 0 || (rights == 1 && RefuseFolder(descriptor)) || (rights == 4 && RefuseShared(descriptor))) {
         return InvalidFileHandle;
     }
     return descriptor;

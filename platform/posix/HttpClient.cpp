@@ -71,6 +71,8 @@ struct HttpRequest {
     size_t pendingOffset = 0;
     bool paused = false;
     bool sawLocation = false;
+    // The Content-Range header of the latest response, if it had one.
+    std::string contentRange;
     bool headersComplete = false;
     bool done = false;
     CURLcode result = CURLE_OK;
@@ -86,8 +88,12 @@ size_t ReceiveHeader(char* line, size_t size, size_t count, void* user) {
     const size_t length = size * count;
     if (StartsWith(line, length, "HTTP/", false)) {
         request->sawLocation = false;
+        request->contentRange.clear();
     } else if (StartsWith(line, length, "location:", true)) {
         request->sawLocation = true;
+    } else if (StartsWith(line, length, "content-range:", true)) {
+        const size_t prefix = std::strlen("content-range:");
+        request->contentRange.assign(line + prefix, length - prefix);
     } else if (IsBlankLine(line, length)) {
         // Interim responses and redirects that curl follows are not the answer.
         long code = 0;
@@ -131,9 +137,12 @@ size_t ReceiveBody(char* data, size_t size, size_t count, void* user) {
     return length;
 }
 
-bool Configure(HttpRequest* request, const char* url) {
+bool Configure(HttpRequest* request, const char* url, uint32_t firstByte) {
     CURL* easy = request->easy;
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, url) == CURLE_OK;
+    // The range goes with every request of the transfer, redirects included.
+    const std::string range = std::to_string(firstByte) + "-";
+    ok = ok && (firstByte == 0 || curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str()) == CURLE_OK);
     ok = ok && curl_easy_setopt(easy, CURLOPT_USERAGENT, request->session->userAgent.c_str()) == CURLE_OK;
     // An empty proxy name turns proxies off, including those of the environment.
     ok = ok && curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
@@ -268,7 +277,8 @@ void CloseHttpSession(HttpSession* session) {
     delete session;
 }
 
-HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, const std::atomic<bool>* cancelled) {
+HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, uint32_t firstByte,
+                             const std::atomic<bool>* cancelled) {
     if (session == nullptr || url == nullptr) {
         return nullptr;
     }
@@ -285,7 +295,7 @@ HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, const std::a
     request->session = session;
     request->cancelled = cancelled;
     request->easy = curl_easy_init();
-    if (request->easy == nullptr || !Configure(request, url) ||
+    if (request->easy == nullptr || !Configure(request, url, firstByte) ||
         curl_multi_add_handle(session->multi, request->easy) != CURLM_OK) {
         session->lastFailure = curl_easy_strerror(CURLE_FAILED_INIT);
         CloseHttpRequest(request);
@@ -319,6 +329,10 @@ bool QueryHttpContentLength(HttpRequest* request, uint32_t* length) {
     }
     *length = static_cast<uint32_t>(announced);
     return true;
+}
+
+bool QueryHttpContentRange(HttpRequest* request, HttpContentRange* range) {
+    return !request->contentRange.empty() && ParseHttpContentRange(request->contentRange.c_str(), range);
 }
 
 bool ReadHttpBody(HttpRequest* request, char* buffer, int capacity, int* count) {

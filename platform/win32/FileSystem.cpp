@@ -52,6 +52,10 @@ bool ParametersFor(int rights, OpenParameters& parameters) {
         case 3:
             parameters = {GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT};
             return true;
+        case 4:
+            parameters = {GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT};
+            return true;
         default:
             return false;
     }
@@ -120,6 +124,21 @@ bool RetryWhileInUse(Call call) {
 
 }  // namespace
 
+namespace {
+
+// A file continued in place must be the store's own: a link (opened as
+// itself) or a second hard link would carry the writes elsewhere.
+bool IsSharedOrLink(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information)) {
+        return true;
+    }
+    const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+    return (information.dwFileAttributes & refused) != 0 || information.nNumberOfLinks != 1;
+}
+
+}  // namespace
+
 FileHandle OpenFile(const char* path, int rights) {
     OpenParameters parameters;
     if (!ParametersFor(rights, parameters)) {
@@ -136,6 +155,11 @@ FileHandle OpenFile(const char* path, int rights) {
                               ? INVALID_HANDLE_VALUE
                               : CreateFileA(path, parameters.access, parameters.sharing, nullptr,
                                             parameters.disposition, parameters.flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE && rights == 4 && IsSharedOrLink(handle)) {
+        CloseHandle(handle);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return InvalidFileHandle;
+    }
     return handle == INVALID_HANDLE_VALUE ? InvalidFileHandle : FromHandle(handle);
 }
 

@@ -48,6 +48,8 @@ struct Exchange {
 
     HINTERNET root = nullptr;
     std::string url;
+    // Sent with every request, redirects included ("Range: ..." or empty).
+    std::string headers;
     HINTERNET request = nullptr;
 
     std::atomic<Step> step{Step::None};
@@ -75,11 +77,12 @@ void ReleaseExchange(Exchange* exchange) {
 // Opens the URL and follows redirects up to the limit, which WinINet's own
 // automatic redirects do not let a caller set. On failure the thread's last
 // error says why.
-HINTERNET OpenFollowingRedirects(HINTERNET root, std::string url) {
+HINTERNET OpenFollowingRedirects(HINTERNET root, std::string url, const std::string& headers) {
     const DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD |
                         INTERNET_FLAG_NO_CACHE_WRITE;
     for (int redirects = 0;; ++redirects) {
-        HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0, flags, 0);
+        HINTERNET request = InternetOpenUrlA(root, url.c_str(), headers.empty() ? nullptr : headers.c_str(),
+                                             static_cast<DWORD>(headers.size()), flags, 0);
         DWORD status = 0;
         if (request == nullptr || !QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) || !IsRedirect(status)) {
             return request;
@@ -125,7 +128,7 @@ bool ReadAvailable(Exchange* exchange) {
 void RunStep(Exchange* exchange) {
     switch (exchange->step) {
         case Exchange::Step::Open:
-            exchange->request = OpenFollowingRedirects(exchange->root, exchange->url);
+            exchange->request = OpenFollowingRedirects(exchange->root, exchange->url, exchange->headers);
             exchange->succeeded = exchange->request != nullptr;
             break;
         case Exchange::Step::Read:
@@ -255,13 +258,16 @@ bool Perform(HttpRequest* request, Exchange::Step step, ULONGLONG limitMilliseco
     return exchange->succeeded;
 }
 
-bool StartExchange(HttpRequest* request, const char* url) {
+bool StartExchange(HttpRequest* request, const char* url, uint32_t firstByte) {
     Exchange* exchange = new (std::nothrow) Exchange;
     if (exchange == nullptr) {
         return false;
     }
     exchange->root = request->session->root;
     exchange->url = url;
+    if (firstByte > 0) {
+        exchange->headers = "Range: bytes=" + std::to_string(firstByte) + "-\r\n";
+    }
     exchange->stepPosted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     exchange->stepDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE thread = nullptr;
@@ -311,7 +317,8 @@ void CloseHttpSession(HttpSession* session) {
     delete session;
 }
 
-HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, const std::atomic<bool>* cancelled) {
+HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, uint32_t firstByte,
+                             const std::atomic<bool>* cancelled) {
     if (session == nullptr || url == nullptr) {
         return nullptr;
     }
@@ -334,7 +341,7 @@ HttpRequest* OpenHttpRequest(HttpSession* session, const char* url, const std::a
     request->cancelled = cancelled;
     // Connecting, then waiting for the headers of the answer.
     const ULONGLONG openLimit = ConnectTimeoutMilliseconds + StallTimeoutMilliseconds;
-    if (!StartExchange(request, url)) {
+    if (!StartExchange(request, url, firstByte)) {
         session->lastFailure = DescribeError(GetLastError());
         CloseHttpRequest(request);
         return nullptr;
@@ -363,6 +370,14 @@ bool QueryHttpContentLength(HttpRequest* request, uint32_t* length) {
     }
     *length = request->length;
     return true;
+}
+
+bool QueryHttpContentRange(HttpRequest* request, HttpContentRange* range) {
+    char text[256] = {};
+    DWORD size = sizeof text - 1;
+    DWORD index = 0;
+    return HttpQueryInfoA(request->exchange->request, HTTP_QUERY_CONTENT_RANGE, text, &size, &index) != 0 &&
+           ParseHttpContentRange(text, range);
 }
 
 bool ReadHttpBody(HttpRequest* request, char* buffer, int capacity, int* count) {

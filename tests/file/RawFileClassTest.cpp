@@ -77,7 +77,7 @@ TEST_F(RawFileClassTest, OpenRightsZeroKeepsContentsAndTwoTruncates) {
 }
 
 TEST_F(RawFileClassTest, OpenWithUnknownRightsFailsWithInvalidArgument) {
-    for (int rights : {4, -1, 100}) {
+    for (int rights : {5, -1, 100}) {
         RawFileClass file(Name.c_str());
         platform::SetLastErrorNumber(0);
         EXPECT_EQ(file.Open(rights), 0) << rights;

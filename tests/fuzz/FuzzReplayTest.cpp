@@ -25,6 +25,7 @@ const FuzzTarget Targets[] = {
     {"mix_archive", FuzzMixArchive},        {"ini_file", FuzzIniFile},
     {"escape_url_path", FuzzEscapeUrlPath}, {"manifest", FuzzManifest},
     {"der_signature", FuzzDerSignature},    {"pem_public_key", FuzzPemPublicKey},
+    {"content_range", FuzzContentRange},
 };
 
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& folder) {

@@ -18,6 +18,7 @@ int FuzzEscapeUrlPath(const uint8_t* data, size_t size);
 int FuzzManifest(const uint8_t* data, size_t size);
 int FuzzDerSignature(const uint8_t* data, size_t size);
 int FuzzPemPublicKey(const uint8_t* data, size_t size);
+int FuzzContentRange(const uint8_t* data, size_t size);
 
 // Inputs past this size are not tried: the readers' size limits lie far
 // above it, and large inputs only slow the search down.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -70,7 +71,7 @@ TEST(FileSystemTest, WritingUsesThePathAsSpelled) {
 TEST(FileSystemTest, FoldersCannotBeOpenedAsFilesNorHaveAFileSize) {
     TempDir folder;
     testsupport::MakeFolders(folder / "sub");
-    for (int rights : {0, 1, 2, 3}) {
+    for (int rights : {0, 1, 2, 3, 4}) {
         EXPECT_EQ(platform::OpenFile((folder / "sub").c_str(), rights), platform::InvalidFileHandle);
     }
     EXPECT_TRUE(platform::PathExists((folder / "sub").c_str()));
@@ -78,6 +79,32 @@ TEST(FileSystemTest, FoldersCannotBeOpenedAsFilesNorHaveAFileSize) {
     EXPECT_EQ(platform::PathFileSize((folder.Path() + "\\sub\\five").c_str()), 5);
     EXPECT_EQ(platform::PathFileSize((folder / "sub").c_str()), -1);
     EXPECT_EQ(platform::PathFileSize((folder / "sub/gone").c_str()), -1);
+}
+
+// A file is continued in place only when it is its own: a link would carry
+// the writes to a file elsewhere.
+TEST(FileSystemTest, ContinuingOpensOnlyAnExistingFileWithNoOtherName) {
+    TempDir folder;
+    WriteFile(folder / "own.part", "start");
+    const platform::FileHandle own = platform::OpenFile((folder / "own.part").c_str(), 4);
+    ASSERT_NE(own, platform::InvalidFileHandle);
+    char start[8] = {};
+    EXPECT_EQ(platform::ReadFile(own, start, sizeof start), 5);
+    EXPECT_EQ(platform::WriteFile(own, "+rest", 5), 5);
+    EXPECT_TRUE(platform::CloseFile(own));
+    EXPECT_EQ(ReadFile(folder / "own.part"), "start+rest");
+
+    EXPECT_EQ(platform::OpenFile((folder / "missing.part").c_str(), 4), platform::InvalidFileHandle);
+    EXPECT_FALSE(Exists(folder / "missing.part"));
+    WriteFile(folder / "outside.txt", "elsewhere");
+    std::filesystem::create_hard_link((folder / "outside.txt").c_str(), (folder / "hard.part").c_str());
+    EXPECT_EQ(platform::OpenFile((folder / "hard.part").c_str(), 4), platform::InvalidFileHandle);
+#ifndef _WIN32
+    // (Wine deletes what a host link leads to; the hard link covers the backend.)
+    std::filesystem::create_symlink((folder / "outside.txt").c_str(), (folder / "soft.part").c_str());
+    EXPECT_EQ(platform::OpenFile((folder / "soft.part").c_str(), 4), platform::InvalidFileHandle);
+#endif
+    EXPECT_EQ(ReadFile(folder / "outside.txt"), "elsewhere");
 }
 
 TEST(FileSystemTest, ReplaceSwapsInTheNewFileWhole) {

@@ -516,7 +516,7 @@ private:
         if (violation.empty()) violation = CheckInfoFiles(command, ended, scan);
         if (violation.empty()) violation = CheckContent(scan);
         if (violation.empty() && command == "uninstall" && ended == Ended::Success) violation = CheckCleanup(scan);
-        if (violation.empty()) violation = CheckOutside(ended, scan);
+        if (violation.empty()) violation = CheckOutside(command, ended, scan);
         return violation;
     }
 
@@ -693,8 +693,10 @@ private:
     }
 
     // Invariants 3 and 4: nothing beside the store changed, and a command that
-    // ended by itself left no ".part" file of its own.
-    std::string CheckOutside(Ended ended, const StoreScan& scan) {
+    // ended by itself left no ".part" file of its own, but for the one part
+    // file of a content file whose download failed, which the next run
+    // continues.
+    std::string CheckOutside(const std::string& command, Ended ended, const StoreScan& scan) {
         for (const auto& [name, bytes] : Sibling) {
             if (testsupport::ReadFile(Folder / ("Ironveil/sibling/" + name)) != bytes) {
                 return "a file beside the store changed: " + name;
@@ -705,9 +707,35 @@ private:
             return "the folders beside the store changed";
         }
         for (const std::string& part : scan.parts) {
-            if (ended != Ended::Killed && BeforeScan.parts.count(part) == 0) return "a .part file survived: " + part;
+            const bool resumable = command == "download" && ended == Ended::Failure && IsPartOfPublishedFile(part);
+            if (ended != Ended::Killed && BeforeScan.parts.count(part) == 0 && !resumable) {
+                return "a .part file survived: " + part;
+            }
+            const std::string usual = part.rfind("files/~", 0) == 0 ? "files/" + part.substr(7) : std::string();
+            if (!usual.empty() && scan.parts.count(usual) != 0 && !IsPublishedContentPath(usual)) {
+                return "two part files of one content file: " + part;
+            }
         }
         return std::string();
+    }
+
+    // "files/NAME.part" or "files/~NAME.part" of a content file the repository lists.
+    bool IsPartOfPublishedFile(const std::string& part) const {
+        if (part.rfind("files/", 0) != 0 || !part.ends_with(".part")) return false;
+        std::string name = part.substr(6, part.size() - 6 - 5);
+        if (!name.empty() && name[0] == '~') name.erase(0, 1);
+        return IsPublishedContentPath("files/" + name);
+    }
+
+    bool IsPublishedContentPath(const std::string& path) const {
+        for (const auto* records : {&Repository, &ShortRecords}) {
+            for (const auto& [id, record] : *records) {
+                for (const ListedFile& file : record.files) {
+                    if (ContentPath(file) == path) return true;
+                }
+            }
+        }
+        return false;
     }
 
     // ---- the log and the report

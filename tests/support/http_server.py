@@ -30,6 +30,18 @@ A single file can carry a fault of its own: a file NAME.fault next to NAME
 holding one of the words nolength, drop, reset, slow, stall, extra, short, endless,
 huge, vast.
 
+Files without a fault word answer "Range: bytes=N-" with 206 and the rest from
+byte N (416 when N is past the end). Their NAME.fault may instead hold:
+
+  norange             the Range header is ignored: 200 and the whole file
+  cut K               a body that would reach past byte K of the file stops there
+                      and the connection is dropped (a request from K on is served)
+
+both may be given ("norange cut 1000"). When a file NAME.log is next to NAME,
+every request of NAME appends one line to it before the body goes out: the
+Range header ("-" without one), the status and the number of body bytes about
+to be sent.
+
 With --code-page NAME the bytes of a URL's path stand for characters of that
 code page instead of UTF-8: a test running on Windows writes the served files
 through its ANSI code page.
@@ -102,9 +114,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         else:
             word, rest = self.split_fault(path)
             if word is None:
-                word = self.sidecar_fault(path)
+                word, options = self.sidecar_fault(path)
                 if word is None:
-                    super().do_GET()
+                    self.send_ranged_file(path, options)
                     return
                 rest = path
             self.send_faulty_file(word, rest)
@@ -117,13 +129,75 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         return None, None
 
     def sidecar_fault(self, path):
+        """The fault word of the file, or None and its range options."""
         local = self.translate_path(path)
         try:
             with open(local + ".fault", "r", encoding="ascii") as sidecar:
-                word = sidecar.read().strip()
+                words = sidecar.read().split()
         except OSError:
+            return None, {}
+        if words and words[0] in FAULT_WORDS:
+            return words[0], {}
+        options = {"norange": "norange" in words}
+        if "cut" in words and words.index("cut") + 1 < len(words):
+            options["cut"] = int(words[words.index("cut") + 1])
+        return None, options
+
+    def requested_start(self):
+        """N of a "Range: bytes=N-" header, else None."""
+        text = self.headers.get("Range")
+        if text is None or not text.startswith("bytes=") or not text.endswith("-"):
             return None
-        return word if word in FAULT_WORDS else None
+        try:
+            return int(text[len("bytes="):-1])
+        except ValueError:
+            return None
+
+    def log_request_of(self, local, status, count):
+        try:
+            with open(local + ".log", "r+", encoding="ascii") as log:
+                log.seek(0, os.SEEK_END)
+                log.write("%s %d %d\n" % (self.headers.get("Range", "-"), status, count))
+        except OSError:
+            pass
+
+    def send_ranged_file(self, path, options):
+        local = self.translate_path(path)
+        if os.path.isdir(local):
+            super().do_GET()
+            return
+        try:
+            with open(local, "rb") as source:
+                data = source.read()
+        except OSError:
+            self.log_request_of(local, 404, 0)
+            self.send_error(404)
+            return
+        start = None if options.get("norange") else self.requested_start()
+        if start is not None and start >= len(data):
+            self.log_request_of(local, 416, 0)
+            self.send_response(416)
+            self.send_header("Content-Range", "bytes */%d" % len(data))
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        status = 200 if start is None else 206
+        first = start or 0
+        end = len(data)
+        cut = options.get("cut")
+        if cut is not None and first < cut < end:
+            end = cut
+        self.log_request_of(local, status, end - first)
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(data) - first))
+        if status == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, len(data) - 1, len(data)))
+        if end < len(data):
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        self.wfile.write(data[first:end])
 
     def send_body(self, status, body, close=False):
         self.send_response(status)
