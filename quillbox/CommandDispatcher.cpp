@@ -41,9 +41,10 @@ const CommandEntry Commands[] = {
 };
 
 // The help text goes to standard error after a word that is no command, and
-// to standard output when it was asked for.
-void PrintHelp(void (*print)(const char* format, ...)) {
-    print("You specified an invalid or unknown command. Possible commands are:\r\n");
+// to standard output when it was asked for, which is no invalid command.
+void PrintHelp(void (*print)(const char* format, ...), bool asked = false) {
+    print(asked ? "Possible commands are:\r\n"
+                : "You specified an invalid or unknown command. Possible commands are:\r\n");
     print("\r\n");
     print("list\r\n");
     print("convert <mixFile> <version> <authorName>\r\n");
@@ -61,7 +62,7 @@ void PrintHelp(void (*print)(const char* format, ...)) {
 bool RunConvention(const char* word) {
     for (const char* help : {"help", "-h", "--help"}) {
         if (EqualsIgnoringAsciiCase(word, help)) {
-            PrintHelp(PrintOut);
+            PrintHelp(PrintOut, true);
             return true;
         }
     }

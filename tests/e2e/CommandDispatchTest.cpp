@@ -68,7 +68,7 @@ TEST(CommandConventionsTest, HelpAndVersionPrintOnStandardOutputAndExitWithZero)
     for (const char* word : {"help", "HELP", "-h", "--help", "--Help"}) {
         const auto result = RunProgram(QUILLBOX_EXE, {word, "extra"}, folder.Path());
         EXPECT_EQ(result.exitCode, 0) << word;
-        EXPECT_EQ(result.out, HelpText) << word;
+        EXPECT_EQ(result.out, "Possible commands are:\r\n" + HelpText.substr(HelpText.find("\r\n") + 2)) << word;
         EXPECT_EQ(result.err, "") << word;
     }
     for (const char* word : {"version", "--version", "VERSION"}) {
