@@ -256,6 +256,8 @@ struct Replay {
             descriptors.erase(open);
         } else if (op.kind == Op::Seek) {
             descriptor.position = op.value;
+        } else if (op.kind == Op::Read) {
+            descriptor.position += op.value;
         } else if (op.kind == Op::Sync && descriptor.inode < 0) {
             for (Change& change : changes) change.waiting.erase(descriptor.folder);
         } else if (descriptor.inode < 0) {
@@ -405,6 +407,9 @@ std::string CrashStates::Load(const std::string& tracePath) {
     if (!in) return "the trace " + tracePath + " is missing";
     Start = Ops.size();
     std::map<std::string, std::string> pending;  // calls not yet finished, by thread
+    // The descriptors of the tree's files: their reads (traced raw, without
+    // the data) move the position that later writes start at.
+    std::set<int> treeDescriptors;
     std::string line;
     while (std::getline(in, line)) {
         const size_t digits = line.find_first_not_of("0123456789");
@@ -430,7 +435,8 @@ std::string CrashStates::Load(const std::string& tracePath) {
         const std::vector<std::string> args = SplitArguments(std::string_view(body).substr(open + 1, close - open - 1));
         const std::string result = body.substr(equals + 3);
         if (result.empty() || result[0] < '0' || result[0] > '9') continue;  // failed: nothing changed
-        const int64_t value = std::stoll(result);
+        // Raw calls give their numbers in hexadecimal.
+        const int64_t value = std::stoll(result, nullptr, 0);
         const auto arg = [&](size_t index) { return index < args.size() ? args[index] : std::string(); };
 
         Op op;
@@ -474,6 +480,14 @@ std::string CrashStates::Load(const std::string& tracePath) {
             op.bytes.resize(std::min<size_t>(op.bytes.size(), static_cast<size_t>(value)));
             op.value = name == "pwrite64" ? std::stoll(arg(3)) : -1;
             op.text = name + " of " + std::to_string(op.bytes.size()) + " bytes to " + path;
+        } else if (name == "read") {
+            const int fd = static_cast<int>(std::stoll(arg(0), nullptr, 0));
+            if (treeDescriptors.count(fd) != 0) {
+                op.kind = Op::Read;
+                op.fd = fd;
+                op.value = value;
+                op.text = "read of " + std::to_string(value) + " bytes";
+            }
         } else if (name == "lseek") {
             fdOp(Op::Seek);
             op.value = value;
@@ -528,6 +542,9 @@ std::string CrashStates::Load(const std::string& tracePath) {
             }
         }
         if (!error.empty()) return error;
+        if (name == "close") treeDescriptors.erase(std::atoi(arg(0).c_str()));
+        if (op.kind == Op::Open) treeDescriptors.insert(op.fd);
+        if (op.kind == Op::Duplicate) treeDescriptors.insert(static_cast<int>(op.value));
         if (op.kind != Op::None) Ops.push_back(op);
     }
     // The whole run must replay: a call the model cannot follow is a fault of
@@ -546,7 +563,8 @@ bool Changes(const Op& op) {
     if (op.kind == Op::Open) {
         return op.create || (op.truncate && op.writable);
     }
-    return op.kind != Op::Seek && op.kind != Op::Close && op.kind != Op::End && op.kind != Op::Duplicate;
+    return op.kind != Op::Seek && op.kind != Op::Read && op.kind != Op::Close && op.kind != Op::End &&
+           op.kind != Op::Duplicate;
 }
 
 }  // namespace

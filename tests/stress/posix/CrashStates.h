@@ -96,11 +96,11 @@ public:
     // One call on the tree, as the trace shows it.
     struct Op {
         // End: the program is gone, and its descriptors with it.
-        enum Kind { Open, Duplicate, Write, Seek, Resize, Close, Sync, SyncAll, Name, End, None } kind = None;
+        enum Kind { Open, Duplicate, Write, Seek, Read, Resize, Close, Sync, SyncAll, Name, End, None } kind = None;
         int fd = -1;
-        // Write: the offset (-1: at the position); Seek: the position; Resize:
-        // the length; SyncAll: the file system (-1: all of them); Duplicate:
-        // the new descriptor.
+        // Write: the offset (-1: at the position); Seek: the position; Read:
+        // the bytes it moved the position by; Resize: the length; SyncAll:
+        // the file system (-1: all of them); Duplicate: the new descriptor.
         int64_t value = 0;
         // Open: the path and its flags.
         std::string path;
@@ -123,7 +123,7 @@ private:
 // The calls to trace: those the model replays, and those it refuses on the
 // tree rather than miss (names marked "?" are missing on some machines).
 inline constexpr const char* TracedCalls =
-    "?open,openat,?creat,write,pwrite64,writev,pwritev,pwritev2,lseek,ftruncate,truncate,fallocate,"
+    "?open,openat,?creat,read,write,pwrite64,writev,pwritev,pwritev2,lseek,ftruncate,truncate,fallocate,"
     "?rename,renameat,renameat2,?unlink,unlinkat,?rmdir,?mkdir,mkdirat,?link,linkat,?symlink,symlinkat,"
     "fsync,fdatasync,syncfs,sync,sync_file_range,close,copy_file_range,?sendfile,dup,?dup2,dup3,fcntl";
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 #include <random>
@@ -40,6 +41,8 @@ constexpr const char* FilesPath = "Ironveil/Ironveil/mofs/files";
 constexpr const char* Version = "1.0";
 constexpr const char* Author = "Pat Voss";
 constexpr int LimitSeconds = 90;
+// Where the cut download's transfer of the large file drops.
+constexpr int64_t CutAt = 100000;
 
 struct Archive {
     std::string name;
@@ -57,6 +60,13 @@ struct Step {
     // The package a content file of which reads as zeros at its size before
     // the step, forced to the disk by someone else.
     std::string zeroed{};
+    // A download whose first request of the package's largest file drops
+    // after this many bytes: it fails and leaves the part file.
+    int64_t cut = 0;
+    // A download that must continue the part file the cut one before it
+    // left, with a request for the rest that is answered 206; every crash
+    // point of its traced run is checked.
+    bool resumes = false;
 };
 
 struct Scenario {
@@ -65,6 +75,9 @@ struct Scenario {
     std::vector<Step> steps;
     // The repository signs its manifest, and its key is what `trust` binds.
     bool signedRepository = false;
+    // In every state each content name in files/ stands for whole bytes,
+    // listed or not.
+    bool wholeNames = false;
 };
 
 // Each command starts from what the one before left, and again from what
@@ -118,6 +131,14 @@ const Scenario Scenarios[] = {
       {Kind::Verify, "", 0, "Alpine"},
       {Kind::Download, "Alpine"},
       {Kind::Download, "Coast", 3}},
+     true},
+    // A download cut midway through Basin's largest file leaves its part
+    // file; the next one continues it, and the bytes the first run wrote must
+    // be on the disk before the file takes its content name.
+    {"resumed",
+     false,
+     {{Kind::Download, "Basin", 0, "", CutAt}, {Kind::Download, "Basin", 0, "", 0, true}, {Kind::List, ""}},
+     false,
      true},
 };
 
@@ -290,6 +311,7 @@ private:
         std::vector<std::string> archivePaths;
         for (const Archive& archive : Archives) {
             Records[archive.name] = RecordOf(archive);
+            for (const ListedFile& file : Records[archive.name].files) Known[ContentPath(file)] = file;
             testsupport::MixWriter writer;
             for (const Member& member : archive.members) writer.Add(member.name, member.bytes);
             testsupport::WriteFile(ArchivePath(archive.name), writer.Build().bytes);
@@ -455,8 +477,32 @@ private:
         return testsupport::RunProgram(home + "/Quillbox", arguments, home, {"HOME=" + home}, LimitSeconds);
     }
 
+    // The package's largest file, the one a cut download drops in.
+    const ListedFile& LargestFile(const std::string& name) const {
+        const std::vector<ListedFile>& files = Records.at(name).files;
+        return *std::max_element(files.begin(), files.end(),
+                                 [](const ListedFile& one, const ListedFile& two) { return one.size < two.size; });
+    }
+
+    std::string ServedPath(const ListedFile& file) const { return Served / "repo" + "/" + ContentPath(file); }
+
+    std::string ServerLog() const { return LogPath.empty() ? std::string() : testsupport::ReadFile(LogPath); }
+
     // ---- one scenario: each command from the state the one before left
     std::string Run(const Scenario& scenario) {
+        LogPath.clear();
+        for (const Step& step : scenario.steps) {
+            if (step.cut > 0) LogPath = ServedPath(LargestFile(step.name)) + ".log";
+        }
+        if (!LogPath.empty()) testsupport::WriteFile(LogPath, "");
+        const std::string failure = RunSteps(scenario);
+        // The signed repository is a copy of this one: no log goes along.
+        if (!LogPath.empty()) fs::remove(LogPath);
+        LogPath.clear();
+        return failure;
+    }
+
+    std::string RunSteps(const Scenario& scenario) {
         Current = &scenario;
         HomeLinks.clear();
         RunLinks.clear();
@@ -499,7 +545,7 @@ private:
     }
 
     static std::set<std::string> AfterStep(const Step& step, std::set<std::string> installed) {
-        if (step.kind == Kind::Install || step.kind == Kind::Download) installed.insert(step.name);
+        if (step.kind == Kind::Install || (step.kind == Kind::Download && step.cut == 0)) installed.insert(step.name);
         if (step.kind == Kind::Uninstall) installed.erase(step.name);
         return installed;
     }
@@ -509,16 +555,24 @@ private:
     std::string Trace(size_t index, CrashStates& states, ProgramResult& traced) {
         const Step& step = Current->steps[index];
         const std::string trace = Home + "/trace.txt";
-        std::vector<std::string> arguments{"-f",  "-y",  "-xx",         "-s", "16777216",
-                                           "-qq", "-e",  "signal=none", "-e", std::string("trace=") + TracedCalls,
-                                           "-o",  trace, Program};
+        std::vector<std::string> arguments{"-f",       "-y",       "-xx",  "-s",
+                                           "16777216", "-qq",      "-e",   "signal=none",
+                                           "-e",       "raw=read", "-e",   std::string("trace=") + TracedCalls,
+                                           "-o",       trace,      Program};
         for (const std::string& argument : Arguments(step)) arguments.push_back(argument);
         // The leak checker of a sanitized build refuses to run under ptrace;
         // the untraced runs of the checks still look for leaks.
         const char* sanitizer = std::getenv("ASAN_OPTIONS");
         const std::string noLeaks =
             "ASAN_OPTIONS=" + std::string(sanitizer != nullptr ? sanitizer + std::string(":") : "") + "detect_leaks=0";
+        // Only the traced run is cut: the downloads that check its states
+        // must be able to fetch the file.
+        const std::string fault = step.cut > 0 ? ServedPath(LargestFile(step.name)) + ".fault" : std::string();
+        if (!fault.empty()) testsupport::WriteFile(fault, "cut " + std::to_string(step.cut));
+        const size_t logged = ServerLog().size();
         traced = testsupport::RunProgram(Options.strace, arguments, Home, {"HOME=" + Home, noLeaks}, LimitSeconds);
+        if (!fault.empty()) fs::remove(fault);
+        Requests = ServerLog().substr(logged);
         const std::string error = states.Load(trace);
         if (!error.empty()) {
             const fs::path kept =
@@ -557,20 +611,25 @@ private:
             return Label(step) + ": " + failure;
         }
         const Told told = Tell(step, traced);
-        if (!told.done) return Label(step) + ": the traced run failed: " + Shown(traced);
-        if (const std::string zeroed = ZeroedPath(step);
-            !zeroed.empty() && !Contains(traced.out, "Damaged: " + zeroed)) {
-            return Label(step) + ": the traced run did not find the zeroed " + zeroed + ": " + Shown(traced);
+        if (const std::string failure = TracedRunFault(index, traced, told); !failure.empty()) {
+            return Label(step) + ": " + failure;
         }
         Promise during;
         during.required = installed;
         if (step.kind == Kind::Uninstall) during.required.erase(step.name);
         during.lasting = Floor;
-        // Verify leaves the package of a file it took away incomplete.
-        Promise after{AfterStep(step, installed), told.listed,    told.whole,           told.removed,
-                      step.kind != Kind::Verify,  told.converted, !told.removed.empty()};
+        // Verify leaves the package of a file it took away incomplete, and a
+        // cut download the package it fetched.
+        Promise after{AfterStep(step, installed),
+                      told.listed,
+                      told.whole,
+                      told.removed,
+                      step.kind != Kind::Verify && step.cut == 0,
+                      told.converted,
+                      !told.removed.empty()};
         NextFloor = after.lasting = After(step, told, keyWasBound, Floor);
-        const std::vector<size_t> points = Choose(states, Options.pointsPerCommand);
+        const int limit = step.resumes ? std::numeric_limits<int>::max() : Options.pointsPerCommand;
+        const std::vector<size_t> points = Choose(states, limit);
         const auto [unique, found] = CheckStates(index, states, points, during, after, std::string());
         Result.commands += 1;
         Result.points += static_cast<int>(points.size());
@@ -579,7 +638,42 @@ private:
                           " calls on the store, " + std::to_string(states.CrashPoints().size() + 1) +
                           " crash points, " + std::to_string(points.size()) + " checked, " + std::to_string(unique) +
                           " states, " + std::to_string(found) + " violations\n";
+        if (step.resumes) Result.summary += std::string(Current->name) + ": the server logged: " + Requests;
         return std::string();
+    }
+
+    // Whether the traced run ended as the step expects: a cut download fails
+    // and leaves the part file of the bytes it got, the download after it
+    // asks for the rest, every other command does what was asked.
+    std::string TracedRunFault(size_t index, const ProgramResult& traced, const Told& told) const {
+        const Step& step = Current->steps[index];
+        if (step.cut > 0) {
+            const std::string part = Home + "/" + StorePath + "/" + ContentPath(LargestFile(step.name)) + ".part";
+            std::error_code error;
+            if (traced.exitCode != 1 || !Contains(traced.err, "Failed to download package '" + step.name + "'")) {
+                return "the cut download did not fail: " + Shown(traced);
+            }
+            if (fs::file_size(part, error) != static_cast<uintmax_t>(step.cut) || error) {
+                return "the cut download left no part file of " + std::to_string(step.cut) + " bytes";
+            }
+            return std::string();
+        }
+        if (!told.done) return "the traced run failed: " + Shown(traced);
+        if (step.resumes && !ContinuedPartFile(index)) {
+            return "the traced run did not continue the part file; the server logged: " + Requests;
+        }
+        if (const std::string zeroed = ZeroedPath(step);
+            !zeroed.empty() && !Contains(traced.out, "Damaged: " + zeroed)) {
+            return "the traced run did not find the zeroed " + zeroed + ": " + Shown(traced);
+        }
+        return std::string();
+    }
+
+    // Whether the server answered the traced run's request for the rest of
+    // what the step before it cut with 206.
+    bool ContinuedPartFile(size_t index) const {
+        return index > 0 &&
+               Contains("\n" + Requests, "\nbytes=" + std::to_string(Current->steps[index - 1].cut) + "- 206 ");
     }
 
     // The command runs on what kills of the command before it left, whose
@@ -590,10 +684,14 @@ private:
         const Step& killed = Current->steps[index - 1];
         const Step& step = Current->steps[index];
         // A kill that leaves a rename or a new folder pending first: a later
-        // command finds them in place and may take them for durable.
+        // command finds them in place and may take them for durable. A
+        // download that continues a part file runs first where the cut one
+        // ended, the bytes it got not yet forced.
         std::vector<std::tuple<int, uint64_t, size_t>> order;
-        for (const size_t point : previous.KillPoints()) {
-            order.emplace_back(previous.PendsRenameOrFolder(point) ? 0 : 1, Random(), point);
+        const std::vector<size_t> kills = previous.KillPoints();
+        for (const size_t point : kills) {
+            const bool atEnd = step.resumes && point == kills.back();
+            order.emplace_back(atEnd ? -1 : previous.PendsRenameOrFolder(point) ? 0 : 1, Random(), point);
         }
         std::sort(order.begin(), order.end());
         order.resize(std::min(order.size(), static_cast<size_t>(Options.killPoints)));
@@ -619,7 +717,7 @@ private:
             const Told told = Tell(step, traced);
             // What a kill leaves, a download or convert completes; an install
             // may find no package-info file yet.
-            const bool mustSucceed = step.kind == Kind::Download || step.kind == Kind::Convert ||
+            const bool mustSucceed = (step.kind == Kind::Download && step.cut == 0) || step.kind == Kind::Convert ||
                                      step.kind == Kind::List || step.kind == Kind::Verify;
             if ((traced.exitCode != 0 && traced.exitCode != 1) || (mustSucceed && !told.done)) {
                 ++found;
@@ -713,6 +811,7 @@ private:
             }
             listing.push_back(record);
         }
+        if (const Finding names = CheckNames(content, scan); !names.check.empty()) return names;
         // What the command reported is durable and whole.
         const auto find = [&](const std::string& name) {
             return std::find_if(index.begin(), index.end(), [&](const Record& record) { return record.name == name; });
@@ -752,6 +851,21 @@ private:
             if (!left.empty()) {
                 return {"the uninstall left files nothing lists",
                         left.front() + (left.size() > 1 ? " and " + std::to_string(left.size() - 1) + " more" : "")};
+            }
+        }
+        return {};
+    }
+
+    // A content name is given only once the file's bytes are on the disk,
+    // whether or not anything lists it yet.
+    Finding CheckNames(ContentCheck& content, const StoreScan& scan) const {
+        if (!Current->wholeNames) return {};
+        for (const std::string& name : scan.contentNames) {
+            const auto known = Known.find("files/" + name);
+            if (known == Known.end()) continue;
+            if (const std::string fault = content.Verify(known->first, known->second.crc, known->second.size);
+                !fault.empty()) {
+                return {"a content name stands for bytes that are not whole", fault};
             }
         }
         return {};
@@ -901,7 +1015,10 @@ private:
     Lasting FloorBefore;                       // the same before the step before it
     Lasting NextFloor;                         // the same after the current one
     std::vector<Archive> Archives;
-    std::map<std::string, Record> Records;  // what converting each archive gives
+    std::map<std::string, Record> Records;    // what converting each archive gives
+    std::map<std::string, ListedFile> Known;  // the files of every record by content path
+    std::string LogPath;                      // the server's log of the cut file; empty when none is cut
+    std::string Requests;                     // what that log gained during the last traced run
     std::set<std::string> Kinds;
     PowerLossResult Result;
 };
